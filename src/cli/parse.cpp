@@ -1,0 +1,1 @@
+// CLI11 glue: help, usage errors, suggestions and value checks.

@@ -1,0 +1,33 @@
+#include "error/error.h"
+
+#include <cstring>
+#include <utility>
+
+#include <fmt/format.h>
+
+Error::Error(std::string message) { messages_.push_back(std::move(message)); }
+
+std::string os_error_text(int errnum) {
+  return fmt::format("{} (os error {})", std::strerror(errnum), errnum);
+}
+
+Error Error::from_errno(int errnum) { return Error(os_error_text(errnum)); }
+
+Error Error::from_error_code(const std::error_code& code) {
+  if (code.category() == std::system_category() || code.category() == std::generic_category()) {
+    return from_errno(code.value());
+  }
+  return Error(code.message());
+}
+
+Error Error::context(std::string outer) const& {
+  Error copy = *this;
+  return std::move(copy).context(std::move(outer));
+}
+
+Error Error::context(std::string outer) && {
+  messages_.insert(messages_.begin(), std::move(outer));
+  return std::move(*this);
+}
+
+std::string Error::joined() const { return fmt::format("{}", fmt::join(messages_, ": ")); }

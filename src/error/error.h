@@ -1,0 +1,43 @@
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+/// An error as a chain of messages, outermost first. A file-system error carries only the
+/// system's text ("<description> (os error N)"), never the path.
+class Error {
+ public:
+  explicit Error(std::string message);
+
+  /// The error of a failed system call: "<strerror text> (os error N)".
+  static Error from_errno(int errnum);
+  /// The same for an error code of the system category (as std::filesystem reports them).
+  static Error from_error_code(const std::error_code& code);
+
+  /// This error under one more, outer, message.
+  Error context(std::string outer) const&;
+  Error context(std::string outer) &&;
+
+  /// The messages, outermost first.
+  const std::vector<std::string>& messages() const { return messages_; }
+  /// The messages joined by ": ", as the error line shows them.
+  std::string joined() const;
+
+ private:
+  std::vector<std::string> messages_;
+};
+
+/// The system's text for an errno value, as the error chain shows it.
+std::string os_error_text(int errnum);
+
+template <typename T>
+using Result = std::expected<T, Error>;
+
+/// Shorthand for returning an error from a function that returns a Result.
+inline std::unexpected<Error> fail(Error error) { return std::unexpected(std::move(error)); }
+inline std::unexpected<Error> fail(std::string message) {
+  return std::unexpected(Error(std::move(message)));
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "error/error.h"
+#include "writers/writers.h"
+
+namespace generators::core {
+
+/// Fills the gaps of <root>/<source>/core: __init__.py when missing, config.py and database.py
+/// when missing or blank. A core file with content is never replaced and gives no record.
+Result<std::vector<GeneratedFile>> generate_core(const std::filesystem::path& root,
+                                                 std::optional<std::string_view> source,
+                                                 bool dry_run);
+
+}  // namespace generators::core

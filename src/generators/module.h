@@ -1,0 +1,23 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "error/error.h"
+#include "render/render.h"
+#include "writers/writers.h"
+
+namespace generators::module {
+
+/// The context of the "module" group: pascal, snake, kebab, plural (of the snake form), source.
+render::Context module_context(std::string_view feature, std::string_view source);
+
+/// Writes the feature module's files under <root>/<source>/modules/<snake>/.
+Result<std::vector<GeneratedFile>> generate_module(std::string_view feature,
+                                                   const std::filesystem::path& root,
+                                                   std::optional<std::string_view> source,
+                                                   bool force, bool dry_run);
+
+}  // namespace generators::module

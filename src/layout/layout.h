@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "error/error.h"
+#include "writers/writers.h"
+
+// Where a project keeps what the generators look for: the configuration file, the source
+// directory and the module registry.
+namespace layout {
+
+/// The configuration file, in the project root.
+inline constexpr std::string_view kConfigFile = ".brintle.json";
+
+/// The configuration object of the project, or none when the file is missing, unreadable,
+/// not UTF-8, not one JSON text, or not an object. Never reports anything.
+std::optional<nlohmann::json> read_config(const std::filesystem::path& root);
+
+/// The source directory name: the configured "source_dir" when it is a non-empty string,
+/// else "src" when src/main.py exists, else "app".
+std::string source_dir_name(const std::filesystem::path& root);
+
+/// root / source / "modules" / "__init__.py", the source being `source` when given.
+std::filesystem::path registry_path(const std::filesystem::path& root,
+                                    std::optional<std::string_view> source);
+
+/// Writes `config` pretty-printed (two-space indent, final "\n") to the configuration file,
+/// always overwriting.
+Result<GeneratedFile> write_config(const std::filesystem::path& root, const nlohmann::json& config,
+                                   bool dry_run);
+
+}  // namespace layout

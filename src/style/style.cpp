@@ -1,0 +1,1 @@
+#include "style/style.h"

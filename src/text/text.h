@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Text rules shared by every module that reads or builds text: UTF-8 checks, Unicode
+// White_Space trimming and the splitting of a text into lines.
+namespace text {
+
+/// Whether the code point has the Unicode White_Space property.
+bool is_white_space(char32_t c);
+
+/// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool is_valid_utf8(std::string_view bytes);
+
+/// Decodes the code point at `pos` of valid UTF-8 text and advances `pos` past it.
+char32_t decode_utf8(std::string_view text, std::size_t& pos);
+
+/// The text without leading / trailing / both Unicode White_Space. The text must be valid UTF-8.
+std::string_view trim_start(std::string_view text);
+std::string_view trim_end(std::string_view text);
+std::string_view trim(std::string_view text);
+
+/// The lines of a text: split at "\n", one "\r" before each "\n" removed, the last line needs
+/// no "\n", and an empty text has no lines.
+std::vector<std::string_view> split_lines(std::string_view text);
+
+/// The lines joined with "\n" (no final "\n").
+std::string join_lines(const std::vector<std::string>& lines);
+
+/// The text with every trailing "\n" removed (a "\r" stops the removal).
+std::string_view strip_trailing_newlines(std::string_view text);
+
+/// The bytes as text for display: every invalid UTF-8 sequence becomes U+FFFD.
+std::string lossy_utf8(std::string_view bytes);
+
+}  // namespace text

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "error/error.h"
+
+/// The outcome of writing one file.
+enum class WriteStatus : std::uint8_t {
+  Created = 0,  ///< written (also when an existing file was overwritten)
+  Skipped = 1,  ///< left untouched
+  DryRun = 2,   ///< not written because the run is a dry run
+};
+
+/// One file produced, or offered, by a run.
+struct GeneratedFile {
+  std::filesystem::path path;  ///< the target path exactly as the generator joined it
+  std::string content;         ///< the bytes written, or the text offered (Skipped, DryRun)
+  WriteStatus status;
+
+  bool operator==(const GeneratedFile&) const = default;
+};
+
+namespace writers {
+
+/// Writes `content` to `path` unless the run is dry or the file exists and `force` is off.
+/// Creates missing parent directories; adds a final line feed when the content lacks one.
+/// Errors carry the system's text, never the path.
+Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_view content,
+                                 bool force, bool dry_run);
+
+/// Prints one line per record to standard output: "[created] path", "[skipped] path",
+/// "[dry-run] path", each label in its colour, with a yellow "[dry-run] " prefix in a dry run.
+void report(std::span<const GeneratedFile> files, bool dry_run);
+
+}  // namespace writers

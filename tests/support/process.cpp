@@ -1,0 +1,170 @@
+#include "support/process.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <signal.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace testing_support {
+
+namespace {
+
+void set_env(const RunOptions& options) {
+  for (const char* name : {"NO_COLOR", "CLICOLOR", "CLICOLOR_FORCE", "TERM", "CI"}) {
+    ::unsetenv(name);
+  }
+  for (const auto& [name, value] : options.env) {
+    if (value) {
+      ::setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      ::unsetenv(name.c_str());
+    }
+  }
+}
+
+// In the child: makes `fd` what `sink` says; `pipe_write` is the write end for Sink::Pipe.
+void wire_sink(int fd, Sink sink, int pipe_write) {
+  switch (sink) {
+    case Sink::Pipe:
+    case Sink::ClosedByReader:
+      ::dup2(pipe_write, fd);
+      break;
+    case Sink::NotOpen:
+      ::close(fd);
+      break;
+    case Sink::DevFull: {
+      int full = ::open("/dev/full", O_WRONLY);
+      ::dup2(full, fd);
+      ::close(full);
+      break;
+    }
+  }
+}
+
+void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
+  std::vector<pollfd> fds;
+  if (out_fd >= 0) fds.push_back({out_fd, POLLIN, 0});
+  if (err_fd >= 0) fds.push_back({err_fd, POLLIN, 0});
+  char buffer[65536];
+  while (!fds.empty()) {
+    if (::poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error("poll failed");
+    }
+    for (std::size_t i = 0; i < fds.size();) {
+      if (fds[i].revents == 0) {
+        ++i;
+        continue;
+      }
+      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (fds[i].fd == out_fd ? out : err).append(buffer, static_cast<std::size_t>(n));
+        ++i;
+      } else {
+        ::close(fds[i].fd);
+        fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::filesystem::path brintle_path() { return BRINTLE_EXE; }
+
+RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  int out_pipe[2], err_pipe[2], in_pipe[2];
+  if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0 || ::pipe(in_pipe) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    ::signal(SIGPIPE, SIG_DFL);
+    if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) _exit(126);
+    set_env(options);
+    ::dup2(in_pipe[0], 0);
+    // A reader that is gone before the child starts: close the read end in the child too.
+    if (options.out == Sink::ClosedByReader) ::close(out_pipe[0]);
+    if (options.err == Sink::ClosedByReader) ::close(err_pipe[0]);
+    wire_sink(1, options.out, out_pipe[1]);
+    wire_sink(2, options.err, err_pipe[1]);
+    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1]}) {
+      if (fd > 2) ::close(fd);
+    }
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    _exit(127);
+  }
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  ::close(in_pipe[0]);
+  if (options.out == Sink::ClosedByReader) ::close(out_pipe[0]);
+  if (options.err == Sink::ClosedByReader) ::close(err_pipe[0]);
+  if (!options.stdin_text.empty()) {
+    (void)!::write(in_pipe[1], options.stdin_text.data(), options.stdin_text.size());
+  }
+  ::close(in_pipe[1]);
+  RunResult result;
+  drain(options.out == Sink::ClosedByReader ? -1 : out_pipe[0],
+        options.err == Sink::ClosedByReader ? -1 : err_pipe[0], result.out, result.err);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+RunResult run_brintle(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> argv{brintle_path().string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program(argv, options);
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "brintle-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Tests may leave directories without write or search permission behind.
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           path_, std::filesystem::directory_options::skip_permission_denied, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+    }
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void write_file(const std::filesystem::path& path, const std::string& bytes) {
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+}  // namespace testing_support

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Runs the built brintle program the way a user would and captures what it did.
+namespace testing_support {
+
+/// Where the child's standard output (or error) goes.
+enum class Sink {
+  Pipe,           ///< captured
+  ClosedByReader, ///< a pipe whose reading end is closed before the child starts
+  NotOpen,        ///< the descriptor is closed before the child starts
+  DevFull,        ///< /dev/full: every write fails with "No space left on device"
+};
+
+struct RunOptions {
+  std::filesystem::path cwd;                                 ///< empty: the test's cwd
+  std::map<std::string, std::optional<std::string>> env;     ///< set (value) or unset (nullopt)
+  Sink out = Sink::Pipe;
+  Sink err = Sink::Pipe;
+  std::string stdin_text;
+};
+
+struct RunResult {
+  int status = -1;  ///< exit status, or 128 + signal number
+  std::string out;
+  std::string err;
+};
+
+/// The path of the built program.
+std::filesystem::path brintle_path();
+
+/// Runs brintle with `args` (argv[1..]). The colour variables (NO_COLOR, CLICOLOR,
+/// CLICOLOR_FORCE, TERM, CI) are unset unless `options.env` sets them.
+RunResult run_brintle(const std::vector<std::string>& args, const RunOptions& options = {});
+
+/// Runs any program (argv[0] looked up in PATH) with the same capture.
+RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+/// A fresh directory under the system's temporary directory, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+/// The whole file's bytes (throws when it cannot be read).
+std::string read_file(const std::filesystem::path& path);
+/// Writes bytes to a file, creating parent directories.
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+
+}  // namespace testing_support
