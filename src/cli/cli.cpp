@@ -1,10 +1,63 @@
 #include "cli/cli.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <string_view>
 #include <system_error>
+#include <unistd.h>
+#include <vector>
+
+#include "cli/parse.h"
 
 namespace cli {
 
-Result<void> main(int, char**) { return fail("not built yet: command line"); }
+namespace {
+
+// The parser's texts ignore write failures: a closed pipe or a full disk leaves the status as
+// the parser decided it.
+void write_ignoring_failures(style::Stream stream, std::string_view text) {
+  const int fd = stream == style::Stream::Stdout ? STDOUT_FILENO : STDERR_FILENO;
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+// Whether `dir`, compared as paths component by component, is ".": a leading "." followed by
+// nothing but separators and further "." components (".", "./", ".//", "./.").
+bool is_current_dir(const std::filesystem::path& dir) {
+  const std::string& bytes = dir.native();
+  if (bytes.empty() || bytes[0] != '.' || (bytes.size() > 1 && bytes[1] != '/')) return false;
+  for (std::size_t start = 1; start < bytes.size();) {
+    std::size_t end = bytes.find('/', start);
+    if (end == std::string::npos) end = bytes.size();
+    const std::string_view component(bytes.data() + start, end - start);
+    if (!component.empty() && component != ".") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+Result<void> main(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+
+  auto parsed = parse_command_line(args);
+  if (const auto* outcome = std::get_if<ParserOutcome>(&parsed)) {
+    write_ignoring_failures(outcome->stream, outcome->text);
+    std::exit(outcome->status);
+  }
+  std::optional<Commands>& command = std::get<Cli>(parsed).command;
+  if (!command) return {};
+  return execute(std::move(*command));
+}
 
 Result<void> execute(Commands command) {
   return std::visit(
@@ -24,8 +77,10 @@ Result<void> execute(Commands command) {
 }
 
 std::filesystem::path resolve_dir(const std::filesystem::path& dir) {
-  (void)dir;
-  return dir;
+  if (!is_current_dir(dir)) return dir;
+  std::error_code error;
+  std::filesystem::path cwd = std::filesystem::current_path(error);
+  return error ? dir : cwd;
 }
 
 }  // namespace cli

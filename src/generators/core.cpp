@@ -1,10 +1,67 @@
 #include "generators/core.h"
 
+#include <cerrno>
+#include <string>
+
+#include "files/files.h"
+#include "layout/layout.h"
+#include "render/render.h"
+#include "text/text.h"
+
 namespace generators::core {
 
-Result<std::vector<GeneratedFile>> generate_core(const std::filesystem::path&,
-                                                 std::optional<std::string_view>, bool) {
-  return fail("not built yet: generate_core");
+namespace {
+
+// What a settings or database module on disk asks of the generator.
+enum class ModuleState { Missing, Blank, Kept };
+
+// Only a path that names nothing counts as missing. A file that exists but cannot be read as
+// UTF-8 (bad bytes, no permission, a directory) may hold the developer's work, so it is kept.
+ModuleState module_state(const std::filesystem::path& path) {
+  const auto text = files::read_text(path);
+  if (text) return text::trim(*text).empty() ? ModuleState::Blank : ModuleState::Kept;
+  const auto& messages = text.error().messages();
+  const bool missing = messages.size() == 1 && (messages.front() == os_error_text(ENOENT) ||
+                                                messages.front() == os_error_text(ENOTDIR));
+  return missing ? ModuleState::Missing : ModuleState::Kept;
+}
+
+// Writes one core module from its template when it is missing or blank; none when it is kept.
+Result<std::optional<GeneratedFile>> fill_module(const std::filesystem::path& path,
+                                                 std::string_view template_name,
+                                                 const render::Context& context, bool dry_run) {
+  if (module_state(path) == ModuleState::Kept) return std::nullopt;
+  auto text = render::render_template("core", template_name, context);
+  if (!text) return fail(std::move(text).error());
+  auto file = writers::write_file(path, *text, /*force=*/true, dry_run);
+  if (!file) return fail(std::move(file).error());
+  return std::optional<GeneratedFile>(std::move(*file));
+}
+
+}  // namespace
+
+Result<std::vector<GeneratedFile>> generate_core(const std::filesystem::path& root,
+                                                 std::optional<std::string_view> source,
+                                                 bool dry_run) {
+  const std::string source_name = source ? std::string(*source) : layout::source_dir_name(root);
+  const std::filesystem::path core_dir = root / source_name / "core";
+  render::Context context;
+  context.put("source", source_name);
+
+  std::vector<GeneratedFile> records;
+  const std::filesystem::path package = core_dir / "__init__.py";
+  if (!files::exists(package)) {
+    auto file = writers::write_file(package, "", /*force=*/false, dry_run);
+    if (!file) return fail(std::move(file).error());
+    records.push_back(std::move(*file));
+  }
+  for (const auto& [name, template_name] : {std::pair{"config.py", "config.py.j2"},
+                                            std::pair{"database.py", "database.py.j2"}}) {
+    auto file = fill_module(core_dir / name, template_name, context, dry_run);
+    if (!file) return fail(std::move(file).error());
+    if (*file) records.push_back(std::move(**file));
+  }
+  return records;
 }
 
 }  // namespace generators::core

@@ -1,14 +1,215 @@
 #include "generators/main.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "files/files.h"
+#include "layout/layout.h"
+#include "text/text.h"
+
 namespace generators::main {
 
-std::optional<std::string> insert_auto_mount(std::string_view, std::string_view) {
-  return std::nullopt;
+namespace {
+
+constexpr std::string_view kStartMarker = kAutoMountBlock.front();
+constexpr std::string_view kIncludeLine = "app.include_router(_module.router)";
+constexpr std::string_view kTripleQuote = R"(""")";
+constexpr std::string_view kImportPrefix = "import ";
+constexpr std::string_view kFromPrefix = "from ";
+constexpr std::string_view kImportlibLine = "import importlib";
+constexpr std::string_view kFuturePrefix = "from __future__";
+constexpr std::string_view kAppLinePrefix = "app = FastAPI(";
+
+using Lines = std::vector<std::string>;
+using Group = std::vector<std::string>;
+
+/// The import groups at the top of the file and where they end.
+struct ImportHeader {
+  std::vector<Group> groups;
+  std::size_t end = 0;              ///< the first line after the header
+  std::size_t trailing_blanks = 0;  ///< empty lines directly before `end`
+};
+
+bool ends_with_triple_quote(std::string_view line) {
+  return text::trim_end(line).ends_with(kTripleQuote);
 }
 
-Result<GeneratedFile> sync_main(const std::filesystem::path&, std::optional<std::string_view>,
-                                bool) {
-  return fail("not built yet: sync_main");
+// The first line after the module docstring; 0 when the file does not open with one.
+std::size_t docstring_end(const Lines& lines) {
+  if (lines.empty() || !lines[0].starts_with(kTripleQuote)) return 0;
+  // Six bytes at least, so that the opening quotes cannot also count as the closing ones.
+  const std::string_view first = text::trim_end(lines[0]);
+  if (first.size() >= 2 * kTripleQuote.size() && first.ends_with(kTripleQuote)) return 1;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    if (ends_with_triple_quote(lines[i])) return i + 1;
+  }
+  return lines.size();
+}
+
+// Whether an import line leaves its statement open: parentheses still to close before any
+// comment, or a backslash continuation. Nothing may be inserted after such a line, or the
+// inserted import would land inside the statement.
+bool continues_on_next_line(std::string_view line) {
+  if (line.ends_with('\\')) return true;
+  const std::string_view code = line.substr(0, line.find('#'));
+  return std::ranges::count(code, '(') > std::ranges::count(code, ')');
+}
+
+bool is_import_line(std::string_view line) {
+  return (line.starts_with(kImportPrefix) || line.starts_with(kFromPrefix)) &&
+         !continues_on_next_line(line);
+}
+
+ImportHeader scan_import_header(const Lines& lines, std::size_t start) {
+  ImportHeader header;
+  Group current;
+  std::size_t i = start;
+  for (; i < lines.size(); ++i) {
+    if (is_import_line(lines[i])) {
+      current.push_back(lines[i]);
+    } else if (lines[i].empty()) {
+      if (!current.empty()) header.groups.push_back(std::exchange(current, {}));
+    } else {
+      break;
+    }
+  }
+  if (!current.empty()) header.groups.push_back(std::move(current));
+  header.end = i;
+  while (i > start && lines[i - 1].empty()) {
+    ++header.trailing_blanks;
+    --i;
+  }
+  return header;
+}
+
+bool any_line_starts_with(const Lines& lines, std::string_view prefix) {
+  return std::ranges::any_of(lines,
+                             [&](const std::string& line) { return line.starts_with(prefix); });
+}
+
+// After the leading __future__ imports and the plain imports that sort before it, so that an
+// alphabetised first group stays alphabetised.
+void add_importlib(std::vector<Group>& groups) {
+  if (groups.empty()) {
+    groups.push_back({std::string(kImportlibLine)});
+    return;
+  }
+  Group& first = groups.front();
+  auto at = first.begin();
+  while (at != first.end() && at->starts_with(kFuturePrefix)) ++at;
+  while (at != first.end() && at->starts_with(kImportPrefix) &&
+         std::string_view(*at) < kImportlibLine) {
+    ++at;
+  }
+  first.insert(at, std::string(kImportlibLine));
+}
+
+// Beside the project's own imports when there are any, else as a group of its own at the end.
+void add_registry_import(std::vector<Group>& groups, const std::string& registry_import,
+                         const std::string& package_prefix) {
+  const auto in_package = [&](const std::string& line) {
+    return line.starts_with(package_prefix);
+  };
+  for (Group& group : groups) {
+    const auto run_start = std::ranges::find_if(group, in_package);
+    if (run_start == group.end()) continue;
+    const auto run_end = std::find_if_not(run_start, group.end(), in_package);
+    const auto at = std::find_if(run_start, run_end, [&](const std::string& line) {
+      return line >= registry_import;
+    });
+    group.insert(at, registry_import);
+    return;
+  }
+  groups.push_back({registry_import});
+}
+
+Lines rebuild_header(const ImportHeader& header) {
+  Lines rebuilt;
+  for (std::size_t g = 0; g < header.groups.size(); ++g) {
+    if (g > 0) rebuilt.emplace_back();
+    rebuilt.insert(rebuilt.end(), header.groups[g].begin(), header.groups[g].end());
+  }
+  rebuilt.resize(rebuilt.size() + header.trailing_blanks);
+  return rebuilt;
+}
+
+// The line that closes the application call, found by counting parentheses; the application
+// line itself when the call closes there or never closes.
+std::size_t closing_line(const Lines& lines, std::size_t app_line) {
+  const auto opens = [&](std::size_t i) { return std::ranges::count(lines[i], '('); };
+  const auto closes = [&](std::size_t i) { return std::ranges::count(lines[i], ')'); };
+  if (opens(app_line) <= closes(app_line)) return app_line;
+  auto depth = opens(app_line) - closes(app_line);
+  for (std::size_t i = app_line + 1; i < lines.size(); ++i) {
+    depth += opens(i);
+    if (depth <= closes(i)) return i;
+    depth -= closes(i);
+  }
+  return app_line;
+}
+
+// Without an application line there is no safe place inside the file, so the block goes at
+// its end and the file's own bytes stay exactly as they were.
+std::string append_block(std::string_view text) {
+  std::string result(text::strip_trailing_newlines(text));
+  for (std::string_view line : kAutoMountBlock) {
+    result += '\n';
+    result += line;
+  }
+  return result;
+}
+
+}  // namespace
+
+std::optional<std::string> insert_auto_mount(std::string_view text, std::string_view source) {
+  if (text.find(kStartMarker) != std::string_view::npos ||
+      text.find(kIncludeLine) != std::string_view::npos) {
+    return std::nullopt;
+  }
+  Lines lines;
+  for (std::string_view line : text::split_lines(text)) lines.emplace_back(line);
+
+  const std::size_t header_start = docstring_end(lines);
+  ImportHeader header = scan_import_header(lines, header_start);
+  if (!any_line_starts_with(lines, kImportlibLine)) add_importlib(header.groups);
+  const std::string registry_import = fmt::format("from {}.modules import modules", source);
+  if (!any_line_starts_with(lines, registry_import)) {
+    add_registry_import(header.groups, registry_import, fmt::format("from {}.", source));
+  }
+
+  Lines edited(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(header_start));
+  std::ranges::move(rebuild_header(header), std::back_inserter(edited));
+  std::move(lines.begin() + static_cast<std::ptrdiff_t>(header.end), lines.end(),
+            std::back_inserter(edited));
+
+  const auto app_line = std::ranges::find_if(
+      edited, [](const std::string& line) { return line.starts_with(kAppLinePrefix); });
+  if (app_line == edited.end()) return append_block(text);
+
+  const std::size_t closing =
+      closing_line(edited, static_cast<std::size_t>(app_line - edited.begin()));
+  edited.insert(edited.begin() + static_cast<std::ptrdiff_t>(closing) + 1, kAutoMountBlock.begin(),
+                kAutoMountBlock.end());
+  return text::join_lines(edited) + '\n';
+}
+
+Result<GeneratedFile> sync_main(const std::filesystem::path& root,
+                                std::optional<std::string_view> source, bool dry_run) {
+  const std::string source_dir = source ? std::string(*source) : layout::source_dir_name(root);
+  const std::filesystem::path path = root / source_dir / "main.py";
+  if (!files::exists(path)) return GeneratedFile{path, "", WriteStatus::Skipped};
+
+  Result<std::string> text = files::read_text(path);
+  if (!text) return fail(std::move(text.error()));
+  std::optional<std::string> edited = insert_auto_mount(*text, source_dir);
+  if (!edited) return GeneratedFile{path, std::move(*text), WriteStatus::Skipped};
+  return writers::write_file(path, *edited, /*force=*/true, dry_run);
 }
 
 }  // namespace generators::main

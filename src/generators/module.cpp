@@ -1,12 +1,79 @@
 #include "generators/module.h"
 
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "layout/layout.h"
+#include "naming/naming.h"
+
 namespace generators::module {
 
-render::Context module_context(std::string_view, std::string_view) { return {}; }
+namespace {
 
-Result<std::vector<GeneratedFile>> generate_module(std::string_view, const std::filesystem::path&,
-                                                   std::optional<std::string_view>, bool, bool) {
-  return fail("not built yet: generate_module");
+// The hard keywords of Python 3: none of them can name a package or a class.
+constexpr std::array<std::string_view, 35> kPythonKeywords = {
+    "False",  "None",     "True",    "and",    "as",       "assert", "async",
+    "await",  "break",    "class",   "continue", "def",    "del",    "elif",
+    "else",   "except",   "finally", "for",    "from",     "global", "if",
+    "import", "in",       "is",      "lambda", "nonlocal", "not",    "or",
+    "pass",   "raise",    "return",  "try",    "while",    "with",   "yield",
+};
+
+bool is_python_keyword(std::string_view word) {
+  return std::ranges::find(kPythonKeywords, word) != kPythonKeywords.end();
+}
+
+}  // namespace
+
+render::Context module_context(std::string_view feature, std::string_view source) {
+  std::string snake = naming::to_snake(feature);
+  std::string plural = naming::to_plural(snake);
+  render::Context context;
+  context.put("pascal", naming::to_pascal(feature));
+  context.put("snake", std::move(snake));
+  context.put("kebab", naming::to_kebab(feature));
+  context.put("plural", std::move(plural));
+  context.put("source", std::string(source));
+  return context;
+}
+
+Result<std::vector<GeneratedFile>> generate_module(std::string_view feature,
+                                                   const std::filesystem::path& root,
+                                                   std::optional<std::string_view> source,
+                                                   bool force, bool dry_run) {
+  const std::string source_dir = source ? std::string(*source) : layout::source_dir_name(root);
+  const std::filesystem::path module_dir =
+      root / source_dir / "modules" / naming::to_snake(feature);
+  return render::render_tree("module", module_context(feature, source_dir), module_dir, force,
+                             dry_run);
+}
+
+Result<void> check_feature_name(std::string_view feature) {
+  const std::string snake = naming::to_snake(feature);
+  // An empty form would make the modules package itself the module directory, so the
+  // module's __init__.py would land on the registry.
+  if (snake.empty()) {
+    return fail(
+        fmt::format("invalid feature name \"{}\": it has no ASCII letter or digit", feature));
+  }
+  // Every generated file imports the package by this name, so it must be an identifier.
+  if (snake.front() >= '0' && snake.front() <= '9') {
+    return fail(fmt::format(
+        "invalid module name \"{}\": a Python module name cannot start with a digit", snake));
+  }
+  if (is_python_keyword(snake)) {
+    return fail(fmt::format("invalid module name \"{}\": it is a Python keyword", snake));
+  }
+  // The Pascal form names the entity class; "none" would give `class None(Base):`.
+  const std::string pascal = naming::to_pascal(feature);
+  if (is_python_keyword(pascal)) {
+    return fail(fmt::format(
+        "invalid module name \"{}\": its class name \"{}\" is a Python keyword", snake, pascal));
+  }
+  return {};
 }
 
 }  // namespace generators::module

@@ -20,4 +20,8 @@ Result<std::vector<GeneratedFile>> generate_module(std::string_view feature,
                                                    std::optional<std::string_view> source,
                                                    bool force, bool dry_run);
 
+/// Refuses a feature name whose forms cannot make an importable Python package: an empty snake
+/// form, one starting with a digit, or a snake or Pascal form that is a Python keyword.
+Result<void> check_feature_name(std::string_view feature);
+
 }  // namespace generators::module

@@ -1,13 +1,114 @@
 #include "generators/project.h"
 
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "files/files.h"
+#include "generators/alembic.h"
+#include "generators/core.h"
+#include "generators/registry.h"
+#include "layout/layout.h"
+#include "naming/naming.h"
+#include "text/text.h"
+
 namespace generators::project {
 
-Result<std::vector<GeneratedFile>> generate_project(std::string_view,
-                                                    const std::filesystem::path&,
-                                                    std::optional<std::string_view>,
-                                                    std::string_view, std::string_view, bool,
-                                                    bool) {
-  return fail("not built yet: generate_project");
+namespace {
+
+namespace fs = std::filesystem;
+
+/// The last named component of the directory. The path is made absolute first so that "."
+/// run in /home/u/shop, or --dir ../shop, still names the project after "shop".
+std::string directory_name(const fs::path& root) {
+  std::error_code error;
+  fs::path directory = fs::absolute(root, error);
+  if (error) directory = root;
+  directory = directory.lexically_normal();
+  // "/home/u/shop/" normalises with a trailing separator and so an empty file name.
+  if (!directory.has_filename()) directory = directory.parent_path();
+  return text::lossy_utf8(directory.filename().native());
+}
+
+/// Appends the records of one step, or hands its error on.
+Result<void> append(std::vector<GeneratedFile>& files, Result<std::vector<GeneratedFile>> step) {
+  if (!step) return fail(std::move(step.error()));
+  files.insert(files.end(), std::make_move_iterator(step->begin()),
+               std::make_move_iterator(step->end()));
+  return {};
+}
+
+Result<void> append(std::vector<GeneratedFile>& files, Result<GeneratedFile> step) {
+  if (!step) return fail(std::move(step.error()));
+  files.push_back(std::move(*step));
+  return {};
+}
+
+/// The empty registry, written unless one exists and `force` is off.
+Result<void> write_registry(std::vector<GeneratedFile>& files, const fs::path& root, bool force,
+                            bool dry_run) {
+  const fs::path path = root / kSource / "modules" / "__init__.py";
+  if (files::exists(path) && !force) return {};
+  return append(files, writers::write_file(path, registry::registry_content({}), true, dry_run));
+}
+
+}  // namespace
+
+std::string naming_source(std::string_view name, const std::filesystem::path& root) {
+  if (name == kInPlace) return directory_name(root);
+  return std::string(name);
+}
+
+Result<void> check_project_name(std::string_view name, const std::filesystem::path& root) {
+  const std::string source = naming_source(name, root);
+  if (!naming::to_snake(source).empty()) return {};
+  if (name == kInPlace) {
+    return fail(fmt::format(
+        R"(invalid project name "{}": the directory name "{}" has no ASCII letter or digit)", name,
+        source));
+  }
+  return fail(
+      fmt::format(R"(invalid project name "{}": it has no ASCII letter or digit)", name));
+}
+
+render::Context project_context(std::string_view name, const std::filesystem::path& root,
+                                std::optional<std::string_view> title,
+                                std::string_view description, std::string_view version) {
+  const std::string source = naming_source(name, root);
+  render::Context context;
+  context.put("source", std::string(kSource));
+  context.put("project_name", naming::to_snake(source));
+  context.put("title", title ? std::string(*title) : naming::to_title(source));
+  context.put("description", std::string(description));
+  context.put("version", std::string(version));
+  return context;
+}
+
+Result<std::vector<GeneratedFile>> generate_project(std::string_view name,
+                                                    const std::filesystem::path& root,
+                                                    std::optional<std::string_view> title,
+                                                    std::string_view description,
+                                                    std::string_view version, bool force,
+                                                    bool dry_run) {
+  // An empty project name would make pyproject.toml unusable; refuse before writing anything.
+  if (auto checked = check_project_name(name, root); !checked) return fail(checked.error());
+
+  const render::Context context = project_context(name, root, title, description, version);
+  const nlohmann::json config = nlohmann::json::object({{"source_dir", std::string(kSource)}});
+  std::vector<GeneratedFile> files;
+  Result<void> step = append(files, render::render_tree("project", context, root, force, dry_run));
+  if (step) step = append(files, core::generate_core(root, kSource, dry_run));
+  if (step) step = append(files, alembic::generate_alembic(root, kSource, dry_run));
+  if (step) step = write_registry(files, root, force, dry_run);
+  if (step) {
+    step = append(files, layout::write_config(root, config, dry_run));
+  }
+  if (!step) return fail(std::move(step.error()));
+  return files;
 }
 
 }  // namespace generators::project

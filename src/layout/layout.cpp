@@ -1,15 +1,67 @@
 #include "layout/layout.h"
 
+#include "files/files.h"
+
 namespace layout {
 
-std::optional<nlohmann::json> read_config(const std::filesystem::path&) { return std::nullopt; }
-std::string source_dir_name(const std::filesystem::path&) { return "src"; }
+namespace {
+
+constexpr std::string_view kSourceDirKey = "source_dir";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// Every command writes under root / source, so a configured name that is absolute or climbs
+// out with ".." would send the generated files outside the project. Such a name cannot be a
+// Python package anyway; it counts as absent.
+bool stays_inside_project(std::string_view name) {
+  const std::filesystem::path path(name);
+  if (path.is_absolute()) return false;
+  for (const std::filesystem::path& component : path) {
+    if (component == "..") return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<nlohmann::json> read_config(const std::filesystem::path& root) {
+  const Result<std::string> text = files::read_text(root / kConfigFile);
+  if (!text) return std::nullopt;
+  // The parser would skip a byte-order mark on its own; the file must be plain JSON.
+  if (text->starts_with(kByteOrderMark)) return std::nullopt;
+  nlohmann::json config = nlohmann::json::parse(*text, nullptr, /*allow_exceptions=*/false);
+  if (config.is_discarded() || !config.is_object()) return std::nullopt;
+  return config;
+}
+
+std::string source_dir_name(const std::filesystem::path& root) {
+  if (const std::optional<nlohmann::json> config = read_config(root)) {
+    const auto found = config->find(kSourceDirKey);
+    if (found != config->end() && found->is_string()) {
+      const auto& name = found->get_ref<const std::string&>();
+      if (!name.empty() && stays_inside_project(name)) return name;
+    }
+  }
+  if (files::exists(root / "src" / "main.py")) return "src";
+  return "app";
+}
+
 std::filesystem::path registry_path(const std::filesystem::path& root,
                                     std::optional<std::string_view> source) {
-  return root / std::string(source.value_or("src")) / "modules" / "__init__.py";
+  const std::string name = source ? std::string(*source) : source_dir_name(root);
+  return root / name / "modules" / "__init__.py";
 }
-Result<GeneratedFile> write_config(const std::filesystem::path&, const nlohmann::json&, bool) {
-  return fail("not built yet: write_config");
+
+Result<GeneratedFile> write_config(const std::filesystem::path& root, const nlohmann::json& config,
+                                   bool dry_run) {
+  std::string content;
+  try {
+    // The object keeps its keys in byte order, so the dump writes them in that order.
+    content = config.dump(2);
+  } catch (const nlohmann::json::exception& error) {
+    return fail(error.what());
+  }
+  content += '\n';
+  return writers::write_file(root / kConfigFile, content, /*force=*/true, dry_run);
 }
 
 }  // namespace layout

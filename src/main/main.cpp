@@ -1,12 +1,32 @@
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "cli/cli.h"
 #include "style/output.h"
 
+namespace {
+
+// A standard descriptor that is not open would be handed out by the next open(), and the
+// messages meant for that stream would land in a generated file. Parking /dev/null on it keeps
+// the number taken; writes to it are swallowed, as for a stream that is not open.
+void occupy_closed_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null_fd = ::open("/dev/null", O_RDWR);
+    if (null_fd >= 0 && null_fd != fd) ::close(null_fd);
+  }
+}
+
+}  // namespace
+
 // The entry only wires: ignore broken pipes, run the command line, turn the result into a status.
 int main(int argc, char** argv) {
+  // A closed pipe must come back as an error that the writers ignore, not end the process.
   std::signal(SIGPIPE, SIG_IGN);
+  occupy_closed_standard_descriptors();
   auto result = cli::main(argc, argv);
   if (result) return EXIT_SUCCESS;
   style::print_error_line(result.error().joined());

@@ -1,14 +1,146 @@
 #include "naming/naming.h"
 
+#include <utf8proc.h>
+
 namespace naming {
 
-std::vector<std::string> split_words(std::string_view) { return {}; }
-std::string capitalize(std::string_view) { return {}; }
-std::string join_lowercase(const std::vector<std::string>&, char) { return {}; }
-std::string to_snake(std::string_view) { return {}; }
-std::string to_kebab(std::string_view) { return {}; }
-std::string to_title(std::string_view) { return {}; }
-std::string to_pascal(std::string_view) { return {}; }
-std::string to_plural(std::string_view) { return {}; }
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_capital(char c) { return c >= 'A' && c <= 'Z'; }
+bool is_small(char c) { return c >= 'a' && c <= 'z'; }
+
+// The end of the run of characters matching `pred` that starts at `pos`.
+template <typename Pred>
+std::size_t run_end(std::string_view text, std::size_t pos, Pred pred) {
+  while (pos < text.size() && pred(text[pos])) ++pos;
+  return pos;
+}
+
+// The length of the word that starts at `pos` with a capital.
+std::size_t capital_word_length(std::string_view text, std::size_t pos) {
+  const std::size_t capitals_end = run_end(text, pos, is_capital);
+  if (capitals_end == text.size() || !is_small(text[capitals_end])) return capitals_end - pos;
+  // An acronym hands its last capital to the capitalised word that follows it.
+  if (capitals_end - pos > 1) return capitals_end - pos - 1;
+  return run_end(text, capitals_end, is_small) - pos;
+}
+
+// Appends the code point as UTF-8.
+void append_code_point(std::string& out, utf8proc_int32_t c) {
+  utf8proc_uint8_t buffer[4];
+  const utf8proc_ssize_t length = utf8proc_encode_char(c, buffer);
+  out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
+}
+
+// Maps every character of the text through `map`; bytes that are not UTF-8 are kept as they are.
+template <typename Map>
+void append_mapped(std::string& out, std::string_view text, Map map) {
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  const auto size = static_cast<utf8proc_ssize_t>(text.size());
+  for (utf8proc_ssize_t pos = 0; pos < size;) {
+    utf8proc_int32_t c;
+    const utf8proc_ssize_t length = utf8proc_iterate(bytes + pos, size - pos, &c);
+    if (length <= 0) {
+      out += text[static_cast<std::size_t>(pos)];
+      ++pos;
+      continue;
+    }
+    append_code_point(out, map(c));
+    pos += length;
+  }
+}
+
+std::string lowercase(std::string_view word) {
+  std::string out;
+  append_mapped(out, word, utf8proc_tolower);
+  return out;
+}
+
+template <typename Transform>
+std::string join_words(std::string_view text, std::string_view separator, Transform transform) {
+  std::string out;
+  bool first = true;
+  for (const std::string& word : split_words(text)) {
+    if (!first) out += separator;
+    out += transform(word);
+    first = false;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> split_words(std::string_view text) {
+  // Every byte of a character outside ASCII is >= 0x80, so scanning bytes drops such a
+  // character whole; separators need no pass of their own since they are dropped alike.
+  std::vector<std::string> words;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const char c = text[pos];
+    std::size_t length = 0;
+    if (is_digit(c)) {
+      length = run_end(text, pos, is_digit) - pos;
+    } else if (is_capital(c)) {
+      length = capital_word_length(text, pos);
+    } else if (is_small(c)) {
+      length = run_end(text, pos, is_small) - pos;
+    }
+    if (length == 0) {
+      ++pos;
+      continue;
+    }
+    words.emplace_back(text.substr(pos, length));
+    pos += length;
+  }
+  return words;
+}
+
+std::string capitalize(std::string_view word) {
+  std::string out;
+  if (word.empty()) return out;
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(word.data());
+  utf8proc_int32_t first;
+  utf8proc_ssize_t length =
+      utf8proc_iterate(bytes, static_cast<utf8proc_ssize_t>(word.size()), &first);
+  if (length <= 0) {
+    out += word.front();
+    length = 1;
+  } else {
+    append_code_point(out, utf8proc_toupper(first));
+  }
+  append_mapped(out, word.substr(static_cast<std::size_t>(length)), utf8proc_tolower);
+  return out;
+}
+
+std::string join_lowercase(const std::vector<std::string>& words, char separator) {
+  std::string out;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) out += separator;
+    out += lowercase(words[i]);
+  }
+  return out;
+}
+
+std::string to_snake(std::string_view text) { return join_lowercase(split_words(text), '_'); }
+std::string to_kebab(std::string_view text) { return join_lowercase(split_words(text), '-'); }
+std::string to_title(std::string_view text) { return join_words(text, " ", capitalize); }
+std::string to_pascal(std::string_view text) { return join_words(text, "", capitalize); }
+
+std::string to_plural(std::string_view text) {
+  // Every suffix tested is ASCII, and no ASCII byte occurs inside a longer UTF-8 character, so
+  // byte comparisons agree with character comparisons here.
+  const std::string whole(text);
+  if (text.empty()) return "s";
+  const char last = text.back();
+  if (last == 's' || last == 'x' || last == 'z') return whole + "es";
+  if (text.ends_with("ch") || text.ends_with("sh")) return whole + "es";
+  if (last == 'y' && text.size() >= 2 &&
+      std::string_view("aeiou").find(text[text.size() - 2]) == std::string_view::npos) {
+    return std::string(text.substr(0, text.size() - 1)) + "ies";
+  }
+  if (last == 'f') return std::string(text.substr(0, text.size() - 1)) + "ves";
+  if (text.ends_with("fe")) return std::string(text.substr(0, text.size() - 2)) + "ves";
+  return whole + "s";
+}
 
 }  // namespace naming

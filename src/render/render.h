@@ -32,6 +32,9 @@ Result<std::string> render_str(std::string_view text, const Context& context);
 /// A value as a JSON string literal, with <, >, & and ' escaped as \u003c, \u003e, \u0026, \u0027.
 std::string tojson(std::string_view value);
 
+/// A rendered template path less one final ".j2"; unchanged when it has none.
+std::string_view strip_template_suffix(std::string_view rendered_path);
+
 /// Renders every template of `group` into `root` through writers::write_file, in byte order of
 /// the raw template paths, dropping the final ".j2" of each rendered path.
 Result<std::vector<GeneratedFile>> render_tree(std::string_view group, const Context& context,

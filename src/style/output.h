@@ -32,7 +32,7 @@ void print_line(Stream stream, std::string_view text);
 /// print_line on standard output: the rule for the command layer's own messages.
 inline void print_stdout(std::string_view text) { print_line(Stream::Stdout, text); }
 
-/// Writes the error line "error: <chain>" (prefix in red) to standard error.
+/// Writes the error line "error: <chain>" (prefix in red) to standard error by print_line's rule.
 void print_error_line(std::string_view chain);
 
 }  // namespace style

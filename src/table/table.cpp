@@ -1,10 +1,267 @@
 #include "table/table.h"
 
-namespace table {
+#include <algorithm>
+#include <cstdint>
+#include <span>
 
-std::string render(const std::vector<std::string>&, const std::vector<std::vector<std::string>>&) {
-  return {};
+#include <utf8proc.h>
+
+namespace table {
+namespace {
+
+// The border characters of the full UTF-8 preset, "││──╞═╪╡┆╌┼├┤┬┴┌┐└┘"; each is one column.
+constexpr std::string_view kLeftBorder = "│";
+constexpr std::string_view kRightBorder = "│";
+constexpr std::string_view kTopBorder = "─";
+constexpr std::string_view kBottomBorder = "─";
+constexpr std::string_view kLeftHeaderIntersection = "╞";
+constexpr std::string_view kHeaderLines = "═";
+constexpr std::string_view kMiddleHeaderIntersections = "╪";
+constexpr std::string_view kRightHeaderIntersection = "╡";
+constexpr std::string_view kVerticalLines = "┆";
+constexpr std::string_view kHorizontalLines = "╌";
+constexpr std::string_view kMiddleIntersections = "┼";
+constexpr std::string_view kLeftBorderIntersections = "├";
+constexpr std::string_view kRightBorderIntersections = "┤";
+constexpr std::string_view kTopBorderIntersections = "┬";
+constexpr std::string_view kBottomBorderIntersections = "┴";
+constexpr std::string_view kTopLeftCorner = "┌";
+constexpr std::string_view kTopRightCorner = "┐";
+constexpr std::string_view kBottomLeftCorner = "└";
+constexpr std::string_view kBottomRightCorner = "┘";
+
+// One blank on each side of every cell.
+constexpr std::size_t kPadding = 1;
+
+constexpr utf8proc_int32_t kZeroWidthJoiner = 0x200D;
+constexpr utf8proc_int32_t kTextPresentation = 0xFE0E;
+constexpr utf8proc_int32_t kEmojiPresentation = 0xFE0F;
+
+std::vector<utf8proc_int32_t> decode(std::string_view text) {
+  std::vector<utf8proc_int32_t> code_points;
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  auto remaining = static_cast<utf8proc_ssize_t>(text.size());
+  while (remaining > 0) {
+    utf8proc_int32_t code_point = 0;
+    utf8proc_ssize_t length = utf8proc_iterate(bytes, remaining, &code_point);
+    // A stray byte shows as one replacement character, as a terminal would draw it.
+    if (length <= 0) {
+      code_point = 0xFFFD;
+      length = 1;
+    }
+    code_points.push_back(code_point);
+    bytes += length;
+    remaining -= length;
+  }
+  return code_points;
 }
-std::size_t display_width(std::string_view text) { return text.size(); }
+
+utf8proc_propval_t boundclass(utf8proc_int32_t code_point) {
+  return utf8proc_get_property(code_point)->boundclass;
+}
+
+bool is_pictographic(utf8proc_int32_t code_point) {
+  return boundclass(code_point) == UTF8PROC_BOUNDCLASS_EXTENDED_PICTOGRAPHIC;
+}
+
+bool is_emoji_modifier(utf8proc_int32_t code_point) {
+  return code_point >= 0x1F3FB && code_point <= 0x1F3FF;
+}
+
+bool is_regional_indicator(utf8proc_int32_t code_point) {
+  return boundclass(code_point) == UTF8PROC_BOUNDCLASS_REGIONAL_INDICATOR;
+}
+
+// The keycap sequences ("1️⃣") start with a plain ASCII character.
+bool is_keycap_base(utf8proc_int32_t code_point) {
+  return (code_point >= '0' && code_point <= '9') || code_point == '#' || code_point == '*';
+}
+
+// The Enclosed Ideographic Supplement keeps its width in text presentation.
+bool is_enclosed_ideographic(utf8proc_int32_t code_point) {
+  return code_point >= 0x1F200 && code_point <= 0x1F2FF;
+}
+
+// A cluster that terminals draw as one wide emoji, whatever its parts would add up to.
+bool is_emoji_sequence(std::span<const utf8proc_int32_t> cluster) {
+  if (cluster.size() < 2) return false;
+  const utf8proc_int32_t base = cluster[0];
+  if (is_regional_indicator(base) && is_regional_indicator(cluster[1])) return true;
+  if ((is_pictographic(base) || is_keycap_base(base)) && cluster[1] == kEmojiPresentation) {
+    return true;
+  }
+  if (!is_pictographic(base)) return false;
+  if (is_emoji_modifier(cluster[1])) return true;
+  for (std::size_t i = 1; i + 1 < cluster.size(); ++i) {
+    if (cluster[i] == kZeroWidthJoiner && is_pictographic(cluster[i + 1])) return true;
+  }
+  return false;
+}
+
+// A wide emoji asked to show as text ("🚀︎") narrows to one column.
+bool is_text_presentation_sequence(std::span<const utf8proc_int32_t> cluster) {
+  return cluster.size() >= 2 && cluster[1] == kTextPresentation && is_pictographic(cluster[0]) &&
+         utf8proc_charwidth(cluster[0]) == 2 && !is_enclosed_ideographic(cluster[0]);
+}
+
+std::size_t code_point_width(utf8proc_int32_t code_point, utf8proc_int32_t next) {
+  if (code_point == '\r' && next == '\n') return 0;
+  // Controls are written out as they are, so each takes the column it is counted for.
+  if (code_point <= 0xA0) return 1;
+  const utf8proc_property_t* property = utf8proc_get_property(code_point);
+  if (property->ignorable) return 0;
+  const auto bound = property->boundclass;
+  // Grapheme extenders are combining; the skin-tone modifiers share the class but stand alone.
+  if (bound == UTF8PROC_BOUNDCLASS_EXTEND && !is_emoji_modifier(code_point)) return 0;
+  if (bound == UTF8PROC_BOUNDCLASS_V || bound == UTF8PROC_BOUNDCLASS_T) return 0;
+  // Whatever else has no width of its own in the library (format characters, spacing marks,
+  // line separators) still takes a column.
+  return utf8proc_charwidth(code_point) == 2 ? 2 : 1;
+}
+
+std::size_t sum_of_widths(std::span<const utf8proc_int32_t> code_points) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < code_points.size(); ++i) {
+    const utf8proc_int32_t next = i + 1 < code_points.size() ? code_points[i + 1] : -1;
+    width += code_point_width(code_points[i], next);
+  }
+  return width;
+}
+
+std::size_t cluster_width(std::span<const utf8proc_int32_t> cluster) {
+  if (is_emoji_sequence(cluster)) return 2;
+  if (is_text_presentation_sequence(cluster)) return 1 + sum_of_widths(cluster.subspan(2));
+  return sum_of_widths(cluster);
+}
+
+// The pieces of a cell: split at every "\n", so a final "\n" leaves an empty last piece.
+std::vector<std::string_view> cell_lines(std::string_view cell) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  for (std::size_t end = cell.find('\n'); end != std::string_view::npos;
+       end = cell.find('\n', start)) {
+    lines.push_back(cell.substr(start, end - start));
+    start = end + 1;
+  }
+  lines.push_back(cell.substr(start));
+  return lines;
+}
+
+std::string repeat(std::string_view piece, std::size_t count) {
+  std::string out;
+  out.reserve(piece.size() * count);
+  for (std::size_t i = 0; i < count; ++i) out += piece;
+  return out;
+}
+
+/// The content width of each column: its widest line, at least 1. Missing cells count nothing.
+std::vector<std::size_t> content_widths(const std::vector<std::string>& header,
+                                        const std::vector<std::vector<std::string>>& rows) {
+  std::size_t columns = header.size();
+  for (const auto& row : rows) columns = std::max(columns, row.size());
+  std::vector<std::size_t> widths(columns, 1);
+  auto measure = [&widths](const std::vector<std::string>& cells) {
+    for (std::size_t column = 0; column < cells.size(); ++column) {
+      for (std::string_view line : cell_lines(cells[column])) {
+        widths[column] = std::max(widths[column], display_width(line));
+      }
+    }
+  };
+  measure(header);
+  for (const auto& row : rows) measure(row);
+  return widths;
+}
+
+struct RuleStyle {
+  std::string_view left, fill, crossing, right;
+};
+
+constexpr RuleStyle kTopRule{kTopLeftCorner, kTopBorder, kTopBorderIntersections, kTopRightCorner};
+constexpr RuleStyle kHeaderRule{kLeftHeaderIntersection, kHeaderLines, kMiddleHeaderIntersections,
+                                kRightHeaderIntersection};
+constexpr RuleStyle kRowRule{kLeftBorderIntersections, kHorizontalLines, kMiddleIntersections,
+                             kRightBorderIntersections};
+constexpr RuleStyle kBottomRule{kBottomLeftCorner, kBottomBorder, kBottomBorderIntersections,
+                                kBottomRightCorner};
+
+std::string rule_line(const RuleStyle& style, const std::vector<std::size_t>& widths) {
+  std::string line(style.left);
+  for (std::size_t column = 0; column < widths.size(); ++column) {
+    if (column > 0) line += style.crossing;
+    line += repeat(style.fill, widths[column] + 2 * kPadding);
+  }
+  line += style.right;
+  return line;
+}
+
+/// The text lines of one row: as many as its tallest cell, shorter cells blank below.
+void append_text_lines(std::vector<std::string>& lines, const std::vector<std::string>& cells,
+                       const std::vector<std::size_t>& widths) {
+  std::vector<std::vector<std::string_view>> columns(widths.size());
+  std::size_t height = 0;
+  for (std::size_t column = 0; column < widths.size(); ++column) {
+    if (column < cells.size()) columns[column] = cell_lines(cells[column]);
+    // A missing cell still takes one line of blanks, like an empty one.
+    height = std::max(height, std::max<std::size_t>(columns[column].size(), 1));
+  }
+  for (std::size_t index = 0; index < height; ++index) {
+    std::string line(kLeftBorder);
+    for (std::size_t column = 0; column < widths.size(); ++column) {
+      if (column > 0) line += kVerticalLines;
+      const std::size_t segment = widths[column] + 2 * kPadding;
+      if (index >= columns[column].size()) {
+        line += std::string(segment, ' ');
+        continue;
+      }
+      const std::string_view text = columns[column][index];
+      line += std::string(kPadding, ' ');
+      line += text;
+      line += std::string(widths[column] - display_width(text) + kPadding, ' ');
+    }
+    line += kRightBorder;
+    lines.push_back(std::move(line));
+  }
+}
+
+}  // namespace
+
+std::size_t display_width(std::string_view text) {
+  const std::vector<utf8proc_int32_t> code_points = decode(text);
+  const std::span<const utf8proc_int32_t> all(code_points);
+  std::size_t width = 0;
+  std::size_t start = 0;
+  utf8proc_int32_t state = 0;
+  for (std::size_t i = 1; i <= code_points.size(); ++i) {
+    if (i < code_points.size() &&
+        !utf8proc_grapheme_break_stateful(code_points[i - 1], code_points[i], &state)) {
+      continue;
+    }
+    width += cluster_width(all.subspan(start, i - start));
+    start = i;
+  }
+  return width;
+}
+
+std::string render(const std::vector<std::string>& header,
+                   const std::vector<std::vector<std::string>>& rows) {
+  const std::vector<std::size_t> widths = content_widths(header, rows);
+  std::vector<std::string> lines;
+  lines.push_back(rule_line(kTopRule, widths));
+  append_text_lines(lines, header, widths);
+  // The line under the header is drawn even when no row follows it.
+  lines.push_back(rule_line(kHeaderRule, widths));
+  for (std::size_t index = 0; index < rows.size(); ++index) {
+    if (index > 0) lines.push_back(rule_line(kRowRule, widths));
+    append_text_lines(lines, rows[index], widths);
+  }
+  lines.push_back(rule_line(kBottomRule, widths));
+
+  std::string out;
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    if (index > 0) out += '\n';
+    out += lines[index];
+  }
+  return out;
+}
 
 }  // namespace table

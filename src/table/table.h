@@ -1,18 +1,23 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// A bordered text table in the full UTF-8 border preset, drawn with default settings.
+// A bordered text table in the full UTF-8 border preset, drawn with default settings: every
+// column as wide as its widest line, one blank of padding on each side, left-aligned, never
+// wrapped, whatever the terminal.
 namespace table {
 
 /// The rendered table: header row, then one row per entry of `rows`; lines joined by "\n",
-/// no final "\n".
+/// no final "\n". Cells split into lines at "\n"; a row with fewer cells gets blank ones.
 std::string render(const std::vector<std::string>& header,
                    const std::vector<std::vector<std::string>>& rows);
 
-/// The display width of a text in terminal columns.
+/// The display width of a text in terminal columns: every code point up to U+00A0 (controls
+/// too) counts 1 except "\r" before "\n", wide and fullwidth 2, combining and ignorable 0,
+/// and an emoji sequence (ZWJ, skin tone, U+FE0F, flag) 2.
 std::size_t display_width(std::string_view text);
 
 }  // namespace table

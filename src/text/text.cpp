@@ -10,11 +10,20 @@ bool is_white_space(char32_t c) {
 
 namespace {
 
-// Length of the well-formed UTF-8 sequence at `pos`, or 0 when the bytes there are not one.
-std::size_t valid_sequence_length(std::string_view bytes, std::size_t pos) {
+constexpr char32_t kReplacement = 0xFFFD;
+
+// The UTF-8 sequence that starts at `pos`: its length in bytes and whether it is well-formed.
+// An ill-formed one is the longest prefix of a well-formed sequence found there (at least one
+// byte), so that each such prefix stands for one replacement character.
+struct Sequence {
+  std::size_t length;
+  bool valid;
+};
+
+Sequence sequence_at(std::string_view bytes, std::size_t pos) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   const unsigned char lead = byte(pos);
-  if (lead < 0x80) return 1;
+  if (lead < 0x80) return {1, true};
   std::size_t length;
   unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
   if (lead >= 0xC2 && lead <= 0xDF) {
@@ -28,40 +37,39 @@ std::size_t valid_sequence_length(std::string_view bytes, std::size_t pos) {
     if (lead == 0xF0) low = 0x90;
     if (lead == 0xF4) high = 0x8F;
   } else {
-    return 0;
+    return {1, false};
   }
-  if (pos + length > bytes.size()) return 0;
-  if (byte(pos + 1) < low || byte(pos + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(pos + i) < 0x80 || byte(pos + i) > 0xBF) return 0;
+  std::size_t seen = 1;
+  if (pos + seen < bytes.size() && byte(pos + seen) >= low && byte(pos + seen) <= high) {
+    ++seen;
+    while (seen < length && pos + seen < bytes.size() && byte(pos + seen) >= 0x80 &&
+           byte(pos + seen) <= 0xBF) {
+      ++seen;
+    }
   }
-  return length;
+  return {seen, seen == length};
 }
 
 }  // namespace
 
 bool is_valid_utf8(std::string_view bytes) {
   for (std::size_t pos = 0; pos < bytes.size();) {
-    const std::size_t length = valid_sequence_length(bytes, pos);
-    if (length == 0) return false;
-    pos += length;
+    const Sequence sequence = sequence_at(bytes, pos);
+    if (!sequence.valid) return false;
+    pos += sequence.length;
   }
   return true;
 }
 
 char32_t decode_utf8(std::string_view text, std::size_t& pos) {
+  const Sequence sequence = sequence_at(text, pos);
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(pos);
-  if (lead < 0x80) {
-    ++pos;
-    return lead;
-  }
-  std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-  char32_t c = lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length && pos + i < text.size(); ++i) {
-    c = (c << 6) | (byte(pos + i) & 0x3F);
-  }
-  pos += length;
+  const std::size_t start = pos;
+  pos += sequence.length;
+  if (!sequence.valid) return kReplacement;
+  if (sequence.length == 1) return byte(start);
+  char32_t c = byte(start) & (0x7F >> sequence.length);
+  for (std::size_t i = 1; i < sequence.length; ++i) c = (c << 6) | (byte(start + i) & 0x3F);
   return c;
 }
 
@@ -80,9 +88,13 @@ std::string_view trim_end(std::string_view text) {
   while (end > 0) {
     // Step back to the start of the last code point.
     std::size_t start = end - 1;
-    while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    while (start > 0 && end - start < 4 &&
+           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+      --start;
+    }
     std::size_t pos = start;
-    if (!is_white_space(decode_utf8(text, pos))) break;
+    // Stray continuation bytes are not part of the character before them.
+    if (!is_white_space(decode_utf8(text, pos)) || pos != end) break;
     end = start;
   }
   return text.substr(0, end);
@@ -125,14 +137,13 @@ std::string lossy_utf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
   for (std::size_t pos = 0; pos < bytes.size();) {
-    const std::size_t length = valid_sequence_length(bytes, pos);
-    if (length == 0) {
-      out += "\xEF\xBF\xBD";
-      ++pos;
+    const Sequence sequence = sequence_at(bytes, pos);
+    if (sequence.valid) {
+      out.append(bytes.substr(pos, sequence.length));
     } else {
-      out.append(bytes.substr(pos, length));
-      pos += length;
+      out += "\xEF\xBF\xBD";
     }
+    pos += sequence.length;
   }
   return out;
 }

@@ -15,10 +15,12 @@ bool is_white_space(char32_t c);
 /// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);
 
-/// Decodes the code point at `pos` of valid UTF-8 text and advances `pos` past it.
+/// Decodes the code point at `pos` and advances `pos` past it; an ill-formed sequence gives
+/// U+FFFD and is passed over as lossy_utf8 replaces it.
 char32_t decode_utf8(std::string_view text, std::size_t& pos);
 
-/// The text without leading / trailing / both Unicode White_Space. The text must be valid UTF-8.
+/// The text without leading / trailing / both Unicode White_Space. Bytes that are not UTF-8
+/// are never white space.
 std::string_view trim_start(std::string_view text);
 std::string_view trim_end(std::string_view text);
 std::string_view trim(std::string_view text);
@@ -33,7 +35,7 @@ std::string join_lines(const std::vector<std::string>& lines);
 /// The text with every trailing "\n" removed (a "\r" stops the removal).
 std::string_view strip_trailing_newlines(std::string_view text);
 
-/// The bytes as text for display: every invalid UTF-8 sequence becomes U+FFFD.
+/// The bytes as text for display: each maximal ill-formed UTF-8 subpart becomes one U+FFFD.
 std::string lossy_utf8(std::string_view bytes);
 
 }  // namespace text

@@ -1,10 +1,37 @@
+#include <string_view>
+
+#include <fmt/format.h>
+
 #include "cli/cli.h"
+#include "generators/alembic.h"
+#include "style/output.h"
+#include "style/style.h"
+#include "writers/writers.h"
 
 namespace cli {
 
+namespace {
+
+constexpr std::string_view kNextSteps =
+    "Next steps:\n"
+    "  1. Add the dependency:  uv add alembic\n"
+    "  2. Apply the baseline:   uv run alembic upgrade head\n"
+    "  3. After model changes:  uv run alembic revision --autogenerate -m '<message>' && uv run "
+    "alembic upgrade head\n"
+    "  If the DB was already created without Alembic (create_all), adopt it with `uv run alembic "
+    "stamp head`,\n"
+    "  or delete the dev DB and re-create it via steps 2-3.";
+
+}  // namespace
+
 Result<void> run_init_alembic(Alembic command) {
-  (void)command;
-  return fail("the command 'init alembic' is not built yet");
+  const std::filesystem::path root = resolve_dir(command.dir);
+  auto files = generators::alembic::generate_alembic(root, std::nullopt, command.dry_run);
+  if (!files) return fail(std::move(files).error());
+  writers::report(*files, command.dry_run);
+  // Shown after every generation, skipped files and dry runs included: the steps still apply.
+  style::print_stdout(fmt::format("{}", style::Cyan{kNextSteps}));
+  return {};
 }
 
 }  // namespace cli

@@ -1,10 +1,96 @@
+#include <dirent.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+
 #include "cli/cli.h"
+#include "files/files.h"
+#include "generators/project.h"
+#include "style/output.h"
+#include "style/style.h"
+#include "text/text.h"
+#include "writers/writers.h"
 
 namespace cli {
 
+namespace {
+
+namespace fs = std::filesystem;
+
+/// Every new project starts at this version.
+constexpr std::string_view kVersion = "0.1.0";
+
+/// The project directory: the base itself for exactly ".", else the base joined with the name.
+fs::path project_directory(const fs::path& base, std::string_view name) {
+  if (name == generators::project::kInPlace) return base;
+  return base / fs::path(std::string(name));
+}
+
+/// Whether the directory holds any entry. "." and ".." are not entries; an entry that cannot
+/// be read is one all the same.
+Result<bool> has_entry(const fs::path& directory) {
+  DIR* stream = opendir(directory.c_str());
+  if (stream == nullptr) return fail(Error::from_errno(errno));
+  bool found = false;
+  while (true) {
+    errno = 0;
+    const dirent* entry = readdir(stream);
+    if (entry == nullptr) {
+      found = errno != 0;
+      break;
+    }
+    const std::string_view entry_name = entry->d_name;
+    if (entry_name != "." && entry_name != "..") {
+      found = true;
+      break;
+    }
+  }
+  closedir(stream);
+  return found;
+}
+
+/// Refuses to scaffold over something: a target that exists must be a directory, and an empty
+/// one unless `force` is on. Runs in a dry run too, so the preview fails the way the run would.
+Result<void> check_target(const fs::path& target, bool force) {
+  if (!files::exists(target)) return {};
+  Result<bool> occupied = has_entry(target);
+  if (!occupied) return fail(std::move(occupied.error()));
+  if (*occupied && !force) {
+    return fail(
+        fmt::format("Directory {} already exists and is not empty. Use --force to overwrite.",
+                    text::lossy_utf8(target.native())));
+  }
+  return {};
+}
+
+}  // namespace
+
 Result<void> run_new(New command) {
-  (void)command;
-  return fail("the command 'new' is not built yet");
+  const fs::path target = project_directory(resolve_dir(command.dir), command.name);
+  if (auto checked = check_target(target, command.force); !checked) return checked;
+
+  std::optional<std::string_view> title;
+  if (command.title) title = *command.title;
+  Result<std::vector<GeneratedFile>> files = generators::project::generate_project(
+      command.name, target, title, command.description, kVersion, command.force,
+      command.dry_run);
+  if (!files) return fail(std::move(files.error()));
+
+  writers::report(*files, command.dry_run);
+  if (command.dry_run) return {};
+  const std::string shown = text::lossy_utf8(target.native());
+  style::print_stdout(style::Green{fmt::format("Project created at {}", shown)}.str());
+  style::print_stdout(
+      style::Cyan{fmt::format("cd {} && uv sync && uv run uvicorn src.main:app --reload", shown)}
+          .str());
+  return {};
 }
 
 }  // namespace cli

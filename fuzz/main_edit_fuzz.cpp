@@ -1,0 +1,127 @@
+// The main.py edit: applied to its own output it changes nothing, it loses no line of the
+// file, and it adds nothing but the two imports and the auto-mount block.
+//
+// Input: the text of main.py; when the input holds a NUL byte, the bytes before the first one
+// are the source directory name and the rest is the text.
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "generators/main.h"
+#include "support/fuzz_support.h"
+#include "text/text.h"
+
+using fuzz_support::check;
+using fuzz_support::escaped;
+
+namespace {
+
+constexpr std::string_view kDefaultSource = "src";
+constexpr std::string_view kIncludeLine = "app.include_router(_module.router)";
+
+struct Case {
+  std::string_view source;
+  std::string_view text;
+};
+
+// A source name holds no line break: it is the name of a directory and of a Python package.
+Case case_of(std::string_view input) {
+  const std::size_t nul = input.find('\0');
+  if (nul == std::string_view::npos) return {kDefaultSource, input};
+  const std::string_view source = input.substr(0, nul);
+  const std::string_view text = input.substr(nul + 1);
+  if (source.empty() || source.find_first_of("\r\n") != std::string_view::npos) {
+    return {kDefaultSource, text};
+  }
+  return {source, text};
+}
+
+// A line as it compares across the edit: a final "\r" is a line end the edit may rewrite.
+std::string_view comparable(std::string_view line) {
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  return line;
+}
+
+std::string block_text() {
+  std::string block;
+  for (const std::string_view line : generators::main::kAutoMountBlock) {
+    if (!block.empty()) block += '\n';
+    block += line;
+  }
+  return block;
+}
+
+// Every non-empty line of the text stands in the edited text, in the same order; what the
+// edit added in between is empty lines, "import importlib", the registry import and the block
+// lines, each at most once.
+void check_lines_kept(const Case& input, std::string_view edited, const std::string& detail) {
+  const std::vector<std::string_view> before = text::split_lines(input.text);
+  const std::vector<std::string_view> after = text::split_lines(edited);
+  std::map<std::string, int> may_add = {
+      {"import importlib", 1},
+      {fmt::format("from {}.modules import modules", input.source), 1}};
+  for (const std::string_view line : generators::main::kAutoMountBlock) ++may_add[std::string(line)];
+
+  std::size_t next = 0;
+  for (const std::string_view line : before) {
+    if (comparable(line).empty()) continue;
+    while (next < after.size() && comparable(after[next]) != comparable(line)) {
+      const std::string_view added = comparable(after[next]);
+      if (!added.empty()) {
+        const auto allowed = may_add.find(std::string(added));
+        check(allowed != may_add.end() && allowed->second-- > 0,
+              "the edit adds only the imports and the block", escaped(added) + "; " + detail);
+      }
+      ++next;
+    }
+    check(next < after.size(), "the edit keeps every non-empty line in order",
+          escaped(line) + "; " + detail);
+    ++next;
+  }
+  for (; next < after.size(); ++next) {
+    const std::string_view added = comparable(after[next]);
+    if (added.empty()) continue;
+    const auto allowed = may_add.find(std::string(added));
+    check(allowed != may_add.end() && allowed->second-- > 0,
+          "the edit adds only the imports and the block", escaped(added) + "; " + detail);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const Case input = case_of(fuzz_support::as_text(data, size));
+  // main.py is read as UTF-8 text before it is edited, and a source name is UTF-8 too.
+  if (!text::is_valid_utf8(input.text) || !text::is_valid_utf8(input.source)) return 0;
+  const std::string detail =
+      fmt::format("source {}, text {}", escaped(input.source), escaped(input.text));
+
+  const std::optional<std::string> edited =
+      generators::main::insert_auto_mount(input.text, input.source);
+  const bool has_block = input.text.find(generators::main::kAutoMountBlock.front()) !=
+                             std::string_view::npos ||
+                         input.text.find(kIncludeLine) != std::string_view::npos;
+  check(edited.has_value() != has_block,
+        "the text is edited exactly when it has neither the block nor its include line", detail);
+  if (!edited) return 0;
+
+  const std::string edited_detail = "edited " + escaped(*edited) + "; " + detail;
+  check(text::is_valid_utf8(*edited), "the edited text is UTF-8", edited_detail);
+  check(edited->find(block_text()) != std::string::npos, "the edited text holds the block whole",
+        edited_detail);
+  check(edited->ends_with('\n') || edited->ends_with(generators::main::kAutoMountBlock.back()),
+        "the edited text ends with a line feed, or with the block when it was appended",
+        edited_detail);
+  check_lines_kept(input, *edited, edited_detail);
+
+  const std::optional<std::string> again =
+      generators::main::insert_auto_mount(*edited, input.source);
+  check(!again.has_value(), "the edit applied to its own output changes nothing", edited_detail);
+  return 0;
+}
