@@ -236,7 +236,8 @@ TEST(WriteFile, FailedWriteGivesTheSystemTextOnly) {
   const fs::path path = dir.path() / std::string(300, 'n');
   auto record = writers::write_file(path, "x", false, false);
   ASSERT_FALSE(record.has_value());
-  EXPECT_EQ(record.error().messages(), std::vector<std::string>{"File name too long (os error 36)"});
+  EXPECT_EQ(record.error().messages(),
+            std::vector<std::string>{"File name too long (os error 36)"});
 }
 
 TEST(Report, OneLinePerRecordInOrder) {
