@@ -54,18 +54,21 @@ def expect(condition: bool, message: str) -> None:
 
 
 def find_uv() -> str:
-    """The uv executable, installed with pip when missing."""
+    """The uv executable: the one on PATH, else one installed with pip into a private venv.
+
+    A private venv works where the system interpreter refuses package installs.
+    """
     uv = shutil.which("uv")
-    if uv is None:
-        run([sys.executable, "-m", "pip", "install", "--quiet", "uv"], cwd=Path.cwd())
-        uv = shutil.which("uv")
-    if uv is None:
-        bin_dir = Path(sys.executable).parent
-        candidate = bin_dir / "uv"
-        uv = str(candidate) if candidate.exists() else None
-    if uv is None:
+    if uv is not None:
+        return uv
+    venv = Path(os.environ.get("XDG_CACHE_HOME", Path.home() / ".cache")) / "brintle-test-uv"
+    uv_path = venv / "bin" / "uv"
+    if not uv_path.exists():
+        run([sys.executable, "-m", "venv", str(venv)], cwd=Path.cwd())
+        run([str(venv / "bin" / "python"), "-m", "pip", "install", "--quiet", "uv"], cwd=Path.cwd())
+    if not uv_path.exists():
         raise CheckFailed("uv could not be installed")
-    return uv
+    return str(uv_path)
 
 
 def uv_env() -> dict[str, str]:
