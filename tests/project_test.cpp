@@ -170,6 +170,8 @@ TEST(ProjectName, RefusesANameWithoutLetterOrDigit) {
            {"", "/w/", R"(invalid project name "": it has no ASCII letter or digit)"},
            {"café", "/w/café", ""},
            {"éè ü", "/w/x", R"(invalid project name "éè ü": it has no ASCII letter or digit)"},
+           {"\t\x1b\n", "/w/x",
+            R"(invalid project name "\t\x1b\n": it has no ASCII letter or digit)"},
            {".", "/w/___",
             R"(invalid project name ".": the directory name "___" has no ASCII letter or digit)"},
            {".", "/",

@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "style/output.h"
 #include "support/process.h"
@@ -238,6 +244,175 @@ TEST(WriteFile, FailedWriteGivesTheSystemTextOnly) {
   ASSERT_FALSE(record.has_value());
   EXPECT_EQ(record.error().messages(),
             std::vector<std::string>{"File name too long (os error 36)"});
+}
+
+// The names of the entries directly in `dir`.
+std::set<std::string> entry_names(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
+  return names;
+}
+
+// Runs write_file in a child process whose writes may not grow a file past `limit` bytes, and
+// returns "ok" or the error text.
+std::string write_under_size_limit(const fs::path& path, const std::string& content, bool force,
+                                   rlim_t limit) {
+  int channel[2];
+  if (::pipe(channel) != 0) return "pipe failed";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(channel[0]);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit fsize{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &fsize);
+    auto record = writers::write_file(path, content, force, false);
+    const std::string outcome = record ? std::string("ok") : record.error().joined();
+    (void)!::write(channel[1], outcome.data(), outcome.size());
+    ::_exit(0);
+  }
+  ::close(channel[1]);
+  std::string outcome;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) {
+    outcome.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(channel[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return outcome;
+}
+
+TEST(WriteFile, FailedWriteKeepsTheOldBytesAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  const std::string original = "print('mine')\n" + std::string(8000, '#') + "\n";
+  const fs::path existing = dir.path() / "main.py";
+  testing_support::write_file(existing, original);
+  const std::string bigger(20000, 'x');
+
+  EXPECT_EQ(write_under_size_limit(existing, bigger, true, 4096), "File too large (os error 27)");
+  EXPECT_EQ(read_file(existing), original);
+  EXPECT_EQ(entry_names(dir.path()), std::set<std::string>{"main.py"});
+
+  // A new file is not left half-written, where the next run would take it for the user's own.
+  const fs::path fresh = dir.path() / "fresh.py";
+  EXPECT_EQ(write_under_size_limit(fresh, bigger, false, 4096), "File too large (os error 27)");
+  EXPECT_FALSE(fs::exists(fresh));
+  EXPECT_EQ(entry_names(dir.path()), std::set<std::string>{"main.py"});
+
+  // Under the limit the same write goes through.
+  EXPECT_EQ(write_under_size_limit(existing, "short", true, 4096), "ok");
+  EXPECT_EQ(read_file(existing), "short\n");
+  EXPECT_EQ(entry_names(dir.path()), std::set<std::string>{"main.py"});
+}
+
+TEST(WriteFile, ReplacedFileKeepsItsPermissionBits) {
+  TempDir dir;
+  ScopedUmask mask(022);
+  for (const mode_t mode : {0600u, 0640u, 0755u, 0666u, 0444u}) {
+    SCOPED_TRACE(mode);
+    const fs::path path = dir.path() / fmt::format("file{:o}.py", mode);
+    testing_support::write_file(path, "old");
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    // Without privileges a read-only file is refused instead (the end-to-end suite checks it).
+    if (::access(path.c_str(), W_OK) != 0) continue;
+    auto record = writers::write_file(path, "new", true, false);
+    ASSERT_TRUE(record.has_value()) << record.error().joined();
+    EXPECT_EQ(read_file(path), "new\n");
+    EXPECT_EQ(permission_bits(path), mode);
+  }
+  // A privileged writer hands the replacement back to the file's owner.
+  if (::geteuid() == 0) {
+    const fs::path owned = dir.path() / "owned.py";
+    testing_support::write_file(owned, "old");
+    ASSERT_EQ(::chown(owned.c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(writers::write_file(owned, "new", true, false).has_value());
+    struct stat info {};
+    ASSERT_EQ(::stat(owned.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+  }
+  // A new file gets 0666 less the umask, also through the temporary file.
+  auto fresh = writers::write_file(dir.path() / "fresh.py", "x", false, false);
+  ASSERT_TRUE(fresh.has_value());
+  EXPECT_EQ(permission_bits(dir.path() / "fresh.py"), 0644u);
+}
+
+TEST(WriteFile, ForcedWriteThroughLinksReplacesTheFinalTargetAndKeepsTheLinks) {
+  TempDir dir;
+  const fs::path real = dir.path() / "real" / "main.py";
+  testing_support::write_file(real, "old");
+  ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+  fs::create_directory(dir.path() / "src");
+  // src/main.py -> ../hop.py -> real/main.py: two links, both relative to their own directory.
+  fs::create_symlink("real/main.py", dir.path() / "hop.py");
+  fs::create_symlink("../hop.py", dir.path() / "src" / "main.py");
+
+  auto record = writers::write_file(dir.path() / "src" / "main.py", "new", true, false);
+  ASSERT_TRUE(record.has_value()) << record.error().joined();
+  EXPECT_EQ(record->path, dir.path() / "src" / "main.py");
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "src" / "main.py"));
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "hop.py"));
+  EXPECT_EQ(fs::read_symlink(dir.path() / "src" / "main.py"), fs::path("../hop.py"));
+  EXPECT_EQ(read_file(real), "new\n");
+  EXPECT_EQ(permission_bits(real), 0640u);
+  EXPECT_EQ(entry_names(dir.path() / "real"), std::set<std::string>{"main.py"});
+  EXPECT_EQ(entry_names(dir.path() / "src"), std::set<std::string>{"main.py"});
+
+  // A dangling relative link is resolved from its own directory and its target created.
+  fs::create_symlink("../real/later.py", dir.path() / "src" / "later.py");
+  auto dangling = writers::write_file(dir.path() / "src" / "later.py", "later", false, false);
+  ASSERT_TRUE(dangling.has_value()) << dangling.error().joined();
+  EXPECT_EQ(dangling->status, WriteStatus::Created);
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "src" / "later.py"));
+  EXPECT_EQ(read_file(dir.path() / "real" / "later.py"), "later\n");
+
+  // A loop of links has no target.
+  fs::create_symlink("loop_b", dir.path() / "loop_a");
+  fs::create_symlink("loop_a", dir.path() / "loop_b");
+  auto looped = writers::write_file(dir.path() / "loop_a", "x", true, false);
+  ASSERT_FALSE(looped.has_value());
+  EXPECT_EQ(looped.error().joined(), "Too many levels of symbolic links (os error 40)");
+}
+
+TEST(WriteFile, LinkToADirectoryIsSkippedOrRefused) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "package");
+  fs::create_symlink("package", dir.path() / "main.py");
+  auto skipped = writers::write_file(dir.path() / "main.py", "x", false, false);
+  ASSERT_TRUE(skipped.has_value());
+  EXPECT_EQ(skipped->status, WriteStatus::Skipped);
+  auto forced = writers::write_file(dir.path() / "main.py", "x", true, false);
+  ASSERT_FALSE(forced.has_value());
+  EXPECT_EQ(forced.error().joined(), "Is a directory (os error 21)");
+  EXPECT_TRUE(fs::is_empty(dir.path() / "package"));
+  EXPECT_EQ(entry_names(dir.path()), (std::set<std::string>{"main.py", "package"}));
+}
+
+TEST(WriteFile, LongestNameTheSystemAllowsStillWrites) {
+  TempDir dir;
+  // The temporary name must not be longer than the name it stands in for.
+  const std::string name(255, 'n');
+  auto record = writers::write_file(dir.path() / name, "x", false, false);
+  ASSERT_TRUE(record.has_value()) << record.error().joined();
+  auto again = writers::write_file(dir.path() / name, "y", true, false);
+  ASSERT_TRUE(again.has_value()) << again.error().joined();
+  EXPECT_EQ(read_file(dir.path() / name), "y\n");
+  EXPECT_EQ(entry_names(dir.path()), std::set<std::string>{name});
+}
+
+TEST(WriteFile, PipeAtThePathIsWrittenIntoNotReplaced) {
+  TempDir dir;
+  const fs::path fifo = dir.path() / "channel";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  auto record = writers::write_file(fifo, "through", true, false);
+  ASSERT_TRUE(record.has_value()) << record.error().joined();
+  char buffer[32] = {};
+  EXPECT_EQ(::read(reader, buffer, sizeof buffer), 8);
+  ::close(reader);
+  EXPECT_EQ(std::string(buffer), "through\n");
+  EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 TEST(Report, OneLinePerRecordInOrder) {

@@ -16,6 +16,10 @@ bool exists(const std::filesystem::path& path);
 /// contain valid UTF-8" when the bytes are not UTF-8.
 Result<std::string> read_text(const std::filesystem::path& path);
 
+/// Writes all of `bytes` to `fd`, going on after partial writes and interrupted calls.
+/// Returns 0, or the errno of the write that failed.
+int write_all(int fd, std::string_view bytes);
+
 /// The message of a read whose bytes are not UTF-8.
 inline constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
 

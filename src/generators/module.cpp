@@ -56,8 +56,10 @@ Result<void> check_feature_name(std::string_view feature) {
   // An empty form would make the modules package itself the module directory, so the
   // module's __init__.py would land on the registry.
   if (snake.empty()) {
-    return fail(
-        fmt::format("invalid feature name \"{}\": it has no ASCII letter or digit", feature));
+    // Shown escaped: a name of control or separator characters would otherwise garble the
+    // error line or vanish from it.
+    return fail(fmt::format("invalid feature name {:?}: it has no ASCII letter or digit",
+                            feature));
   }
   // Every generated file imports the package by this name, so it must be an identifier.
   if (snake.front() >= '0' && snake.front() <= '9') {

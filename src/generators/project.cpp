@@ -66,13 +66,14 @@ std::string naming_source(std::string_view name, const std::filesystem::path& ro
 Result<void> check_project_name(std::string_view name, const std::filesystem::path& root) {
   const std::string source = naming_source(name, root);
   if (!naming::to_snake(source).empty()) return {};
+  // Names are shown escaped: control or separator characters would otherwise garble the error
+  // line or vanish from it.
   if (name == kInPlace) {
     return fail(fmt::format(
-        R"(invalid project name "{}": the directory name "{}" has no ASCII letter or digit)", name,
+        "invalid project name {:?}: the directory name {:?} has no ASCII letter or digit", name,
         source));
   }
-  return fail(
-      fmt::format(R"(invalid project name "{}": it has no ASCII letter or digit)", name));
+  return fail(fmt::format("invalid project name {:?}: it has no ASCII letter or digit", name));
 }
 
 render::Context project_context(std::string_view name, const std::filesystem::path& root,

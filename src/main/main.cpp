@@ -26,6 +26,9 @@ void occupy_closed_standard_descriptors() {
 int main(int argc, char** argv) {
   // A closed pipe must come back as an error that the writers ignore, not end the process.
   std::signal(SIGPIPE, SIG_IGN);
+  // Past the file-size limit a write must fail with "File too large" and leave the user's file
+  // whole, not kill the process halfway through a command.
+  std::signal(SIGXFSZ, SIG_IGN);
   occupy_closed_standard_descriptors();
   auto result = cli::main(argc, argv);
   if (result) return EXIT_SUCCESS;

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "error/error.h"
+#include "files/files.h"
 #include "style/style.h"
 
 namespace style {
@@ -36,25 +37,11 @@ enum class Scan {
 const char* stream_name(Stream stream) { return stream == Stream::Stdout ? "stdout" : "stderr"; }
 int stream_fd(Stream stream) { return stream == Stream::Stdout ? STDOUT_FILENO : STDERR_FILENO; }
 
-// Writes all of `bytes`, continuing after partial writes and interrupted calls. Returns 0, or
-// the errno of the failed write.
-int write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
-}
-
 [[noreturn]] void fail_printing(Stream stream, int errnum) {
   // Best effort: when standard error is the stream that failed, this write fails as well.
   const std::string report =
       fmt::format("fatal: failed printing to {}: {}\n", stream_name(stream), os_error_text(errnum));
-  (void)write_all(STDERR_FILENO, report);
+  (void)files::write_all(STDERR_FILENO, report);
   std::_Exit(101);
 }
 
@@ -154,7 +141,7 @@ std::string strip_ansi(std::string_view text) {
 void print_line(Stream stream, std::string_view text) {
   std::string line = colour_enabled(stream) ? std::string(text) : strip_ansi(text);
   line += '\n';
-  const int errnum = write_all(stream_fd(stream), line);
+  const int errnum = files::write_all(stream_fd(stream), line);
   // A reader that went away is not our failure, and a descriptor that was never open
   // swallows what is written to it.
   if (errnum == 0 || errnum == EPIPE || errnum == EBADF) return;

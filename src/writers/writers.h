@@ -28,7 +28,8 @@ namespace writers {
 
 /// Writes `content` to `path` unless the run is dry or the file exists and `force` is off.
 /// Creates missing parent directories; adds a final line feed when the content lacks one.
-/// Errors carry the system's text, never the path.
+/// A file is replaced whole or not at all, through a link to its final target, keeping its
+/// permission bits. Errors carry the system's text, never the path.
 Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_view content,
                                  bool force, bool dry_run);
 

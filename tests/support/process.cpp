@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <fstream>
 #include <poll.h>
 #include <signal.h>
@@ -100,6 +101,16 @@ RunResult run_program(const std::vector<std::string>& argv, const RunOptions& op
     wire_sink(2, options.err, err_pipe[1]);
     for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1]}) {
       if (fd > 2) ::close(fd);
+    }
+    if (options.file_size_limit) {
+      const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+    }
+    if (options.run_as) {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(options.run_as->gid) != 0 ||
+          ::setuid(options.run_as->uid) != 0) {
+        _exit(125);
+      }
     }
     std::vector<char*> args;
     for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+#include <sys/types.h>
+
 // Runs the built brintle program the way a user would and captures what it did.
 namespace testing_support {
 
@@ -17,12 +20,20 @@ enum class Sink {
   DevFull,        ///< /dev/full: every write fails with "No space left on device"
 };
 
+/// A user and group for the child to run as.
+struct RunAs {
+  uid_t uid;
+  gid_t gid;
+};
+
 struct RunOptions {
   std::filesystem::path cwd;                                 ///< empty: the test's cwd
   std::map<std::string, std::optional<std::string>> env;     ///< set (value) or unset (nullopt)
   Sink out = Sink::Pipe;
   Sink err = Sink::Pipe;
   std::string stdin_text;
+  std::optional<rlim_t> file_size_limit;  ///< the child's RLIMIT_FSIZE, in bytes
+  std::optional<RunAs> run_as;            ///< dropped to (groups, gid, uid) before exec
 };
 
 struct RunResult {
