@@ -1,5 +1,7 @@
 // The configuration reader: any bytes in .brintle.json give an object or nothing, never a
-// crash, and the source directory name that follows from them is the configured one or "app".
+// crash, and the source directory name that follows from them is the configured one or "app",
+// and never a directory outside the project.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -28,13 +30,26 @@ const std::filesystem::path& project_root() {
   return root;
 }
 
-// The configured "source_dir" when it counts: a string of at least one byte.
+// Whether files written under root / name would land outside the project: an absolute name,
+// or one with a ".." component.
+bool leaves_project(std::string_view name) {
+  if (name.starts_with('/')) return true;
+  for (std::size_t start = 0; start <= name.size();) {
+    const std::size_t slash = std::min(name.find('/', start), name.size());
+    if (name.substr(start, slash - start) == "..") return true;
+    start = slash + 1;
+  }
+  return false;
+}
+
+// The configured "source_dir" when it counts: a string of at least one byte that keeps the
+// generated files inside the project.
 std::optional<std::string> configured_source(const std::optional<nlohmann::json>& config) {
   if (!config) return std::nullopt;
   const auto found = config->find("source_dir");
   if (found == config->end() || !found->is_string()) return std::nullopt;
   const std::string& name = found->get_ref<const std::string&>();
-  if (name.empty()) return std::nullopt;
+  if (name.empty() || leaves_project(name)) return std::nullopt;
   return name;
 }
 
@@ -58,6 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string expected = configured_source(config).value_or("app");
   check(source == expected, "the source is the configured one, else the detected one",
         escaped(source) + " != " + escaped(expected));
+  check(!leaves_project(source), "the source directory lies inside the project",
+        escaped(source));
   check(text::is_valid_utf8(source), "the source name is UTF-8", escaped(source));
   check(layout::registry_path(root, std::nullopt) == root / source / "modules" / "__init__.py",
         "the registry lies under the source directory", escaped(source));

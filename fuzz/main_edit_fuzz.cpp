@@ -42,9 +42,10 @@ Case case_of(std::string_view input) {
   return {source, text};
 }
 
-// A line as it compares across the edit: a final "\r" is a line end the edit may rewrite.
+// A line as it compares across the edit. A "\r" at the end of a line may turn into part of
+// the line end: the edit rejoins lines with "\n", and the last line gains one.
 std::string_view comparable(std::string_view line) {
-  if (line.ends_with('\r')) line.remove_suffix(1);
+  while (line.ends_with('\r')) line.remove_suffix(1);
   return line;
 }
 

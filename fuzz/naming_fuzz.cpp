@@ -60,11 +60,24 @@ std::string joined(const std::vector<std::string>& words, std::string_view separ
   return out;
 }
 
+// Where two words touch in the input, the split between them is one the rule makes: a digit
+// next to a letter, a capital after a small letter, or an acronym handing its last capital to
+// a Capitalised word. Any other split cuts a run that belongs to one word.
+bool splits_there(std::string_view before, std::string_view after) {
+  const char last = before.back();
+  const char first = after.front();
+  if (is_digit(last) != is_digit(first)) return true;
+  if (is_digit(last) || is_small(first)) return false;
+  if (is_small(last)) return true;
+  return after.size() > 1 && is_small(after[1]);
+}
+
 // The words are the input's ASCII letters and digits, in order, each taken exactly once: the
 // characters between two words and after the last are none of them.
 void check_words_cover_input(std::string_view input, const std::vector<std::string>& words) {
   std::size_t pos = 0;
-  for (const std::string& word : words) {
+  for (std::size_t w = 0; w < words.size(); ++w) {
+    const std::string& word = words[w];
     check(has_word_shape(word), "every word is digits, capitals, Capitalised or small letters",
           escaped(word));
     const std::size_t found = input.find(word, pos);
@@ -72,6 +85,10 @@ void check_words_cover_input(std::string_view input, const std::vector<std::stri
     for (std::size_t i = pos; i < found; ++i) {
       check(!is_alnum(input[i]), "no ASCII letter or digit is dropped between words",
             escaped(input));
+    }
+    if (w > 0 && found == pos) {
+      check(splits_there(words[w - 1], word), "adjacent words split where the rule splits",
+            escaped(words[w - 1]) + " | " + escaped(word) + " in " + escaped(input));
     }
     pos = found + word.size();
   }

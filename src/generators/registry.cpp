@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <unordered_map>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -45,8 +47,8 @@ std::optional<std::string_view> quoted(std::string_view line, std::size_t& from)
   return line.substr(open + 1, close - open - 1);
 }
 
-// The entry of a line inside the dictionary: a quoted key, a ":" and a quoted value.
-std::optional<RegistryEntry> parse_entry(std::string_view line) {
+// The key and value of a line inside the dictionary: a quoted key, a ":" and a quoted value.
+std::optional<std::pair<std::string_view, std::string_view>> parse_entry(std::string_view line) {
   std::size_t pos = 0;
   const std::optional<std::string_view> key = quoted(line, pos);
   if (!key) return std::nullopt;
@@ -54,7 +56,7 @@ std::optional<RegistryEntry> parse_entry(std::string_view line) {
   if (pos == std::string_view::npos) return std::nullopt;
   const std::optional<std::string_view> value = quoted(line, pos);
   if (!value) return std::nullopt;
-  return RegistryEntry{std::string(*key), std::string(*value)};
+  return std::pair{*key, *value};
 }
 
 // Stores the entry, replacing the value of an entry of the same name in its place.
@@ -92,6 +94,10 @@ std::string registry_content(std::span<const RegistryEntry> entries) {
 
 std::vector<RegistryEntry> parse_registry(std::string_view content) {
   std::vector<RegistryEntry> entries;
+  // Where each name stands in `entries`, so that a repeated name is found without a scan of
+  // the whole list (a scan per line made reading quadratic). The keys view `content`, which
+  // outlives the map, not the entries, whose strings move when the vector grows.
+  std::unordered_map<std::string_view, std::size_t> position_of;
   bool inside = false;
   for (std::string_view raw_line : text::split_lines(content)) {
     const std::string_view line = text::trim(raw_line);
@@ -102,7 +108,14 @@ std::vector<RegistryEntry> parse_registry(std::string_view content) {
     }
     if (line.empty()) continue;
     if (line.front() == '}') break;
-    if (std::optional<RegistryEntry> entry = parse_entry(line)) upsert(entries, std::move(*entry));
+    const auto entry = parse_entry(line);
+    if (!entry) continue;
+    const auto [slot, inserted] = position_of.try_emplace(entry->first, entries.size());
+    if (inserted) {
+      entries.push_back({std::string(entry->first), std::string(entry->second)});
+    } else {
+      entries[slot->second].import_path = entry->second;
+    }
   }
   return entries;
 }
@@ -132,10 +145,10 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
                                               std::optional<std::string_view> source) {
   const std::string source_name = source_or_detected(root, source);
   std::vector<RegisteredModule> rows;
+  const std::filesystem::path modules_dir = root / source_name / "modules";
   for (RegistryEntry& entry : read_registry(root, source_name)) {
     // The key names the module's directory; the import path is only shown.
-    std::string description =
-        module_description(root / source_name / "modules" / entry.name / "__init__.py");
+    std::string description = module_description(modules_dir / entry.name / "__init__.py");
     rows.push_back({std::move(entry.name), std::move(entry.import_path), std::move(description)});
   }
   return rows;

@@ -11,8 +11,10 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // Every command writes under root / source, so a configured name that is absolute or climbs
 // out with ".." would send the generated files outside the project. Such a name cannot be a
-// Python package anyway; it counts as absent.
+// Python package anyway; it counts as absent. So does a name holding a NUL byte, which the
+// system would cut short into some other path.
 bool stays_inside_project(std::string_view name) {
+  if (name.find('\0') != std::string_view::npos) return false;
   const std::filesystem::path path(name);
   if (path.is_absolute()) return false;
   for (const std::filesystem::path& component : path) {

@@ -21,8 +21,9 @@ inline constexpr std::string_view kConfigFile = ".brintle.json";
 /// not UTF-8, not one JSON text, or not an object. Never reports anything.
 std::optional<nlohmann::json> read_config(const std::filesystem::path& root);
 
-/// The source directory name: the configured "source_dir" when it is a non-empty string,
-/// else "src" when src/main.py exists, else "app".
+/// The source directory name: the configured "source_dir" when it is a non-empty string that
+/// stays inside the project (not absolute, no ".." component, no NUL), else "src" when
+/// src/main.py exists, else "app".
 std::string source_dir_name(const std::filesystem::path& root);
 
 /// root / source / "modules" / "__init__.py", the source being `source` when given.

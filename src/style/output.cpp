@@ -75,6 +75,8 @@ bool colour_enabled(Stream stream) {
 }
 
 std::string strip_ansi(std::string_view text) {
+  // Without an escape character there is no sequence to drop.
+  if (text.find(kEsc) == std::string_view::npos) return std::string(text);
   std::string plain;
   plain.reserve(text.size());
   Scan state = Scan::Ground;

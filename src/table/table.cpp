@@ -226,6 +226,16 @@ void append_text_lines(std::vector<std::string>& lines, const std::vector<std::s
 }  // namespace
 
 std::size_t display_width(std::string_view text) {
+  // ASCII needs no decoding: every character is a cluster of its own and one column wide,
+  // except that "\r\n" is one cluster whose "\r" takes no column.
+  if (std::ranges::all_of(text, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    std::size_t crlf = 0;
+    for (std::size_t at = text.find("\r\n"); at != std::string_view::npos;
+         at = text.find("\r\n", at + 2)) {
+      ++crlf;
+    }
+    return text.size() - crlf;
+  }
   const std::vector<utf8proc_int32_t> code_points = decode(text);
   const std::span<const utf8proc_int32_t> all(code_points);
   std::size_t width = 0;
@@ -250,8 +260,10 @@ std::string render(const std::vector<std::string>& header,
   append_text_lines(lines, header, widths);
   // The line under the header is drawn even when no row follows it.
   lines.push_back(rule_line(kHeaderRule, widths));
+  // Every line between two rows is the same.
+  const std::string row_rule = rule_line(kRowRule, widths);
   for (std::size_t index = 0; index < rows.size(); ++index) {
-    if (index > 0) lines.push_back(rule_line(kRowRule, widths));
+    if (index > 0) lines.push_back(row_rule);
     append_text_lines(lines, rows[index], widths);
   }
   lines.push_back(rule_line(kBottomRule, widths));

@@ -1,6 +1,9 @@
 #include "support/process.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -82,11 +85,16 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 
 std::filesystem::path brintle_path() { return BRINTLE_EXE; }
 
-RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
+namespace {
+
+// Forks; the child wires its streams, environment, limits and user as `options` says, then
+// runs `body` and ends with status 0 unless `body` ends it first.
+RunResult run_child(const std::function<void()>& body, const RunOptions& options) {
   int out_pipe[2], err_pipe[2], in_pipe[2];
   if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0 || ::pipe(in_pipe) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  std::fflush(nullptr);  // nothing buffered here may reach the child's streams
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -112,11 +120,9 @@ RunResult run_program(const std::vector<std::string>& argv, const RunOptions& op
         _exit(125);
       }
     }
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    _exit(127);
+    body();
+    std::fflush(nullptr);
+    _exit(0);
   }
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
@@ -135,6 +141,29 @@ RunResult run_program(const std::vector<std::string>& argv, const RunOptions& op
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
+}
+
+}  // namespace
+
+RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  return run_child(
+      [&] {
+        std::vector<char*> args;
+        for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        _exit(127);
+      },
+      options);
+}
+
+RunResult run_function(const std::function<void()>& body, const RunOptions& options) {
+  return run_child(body, options);
+}
+
+void PrintTo(const RunResult& result, std::ostream* os) {
+  *os << "status " << result.status << ", out " << ::testing::PrintToString(result.out)
+      << ", err " << ::testing::PrintToString(result.err);
 }
 
 RunResult run_brintle(const std::vector<std::string>& args, const RunOptions& options) {
@@ -176,6 +205,35 @@ void write_file(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
   if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+Tree snapshot(const std::filesystem::path& root) {
+  Tree entries;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    std::string& value = entries[entry.path().lexically_relative(root).string()];
+    if (entry.is_symlink()) {
+      value = "-> " + std::filesystem::read_symlink(entry.path()).string();
+    } else if (entry.is_directory()) {
+      value = "<dir>";
+    } else {
+      value = entry.is_regular_file() ? read_file(entry.path()) : "<other>";
+    }
+  }
+  return entries;
+}
+
+void make_tree(const std::filesystem::path& root, const Tree& tree) {
+  for (const auto& [relative, value] : tree) {
+    const std::filesystem::path path = root / relative;
+    if (value == "<dir>") {
+      std::filesystem::create_directories(path);
+    } else if (value.starts_with("-> ")) {
+      std::filesystem::create_directories(path.parent_path());
+      std::filesystem::create_symlink(value.substr(3), path);
+    } else {
+      write_file(path, value);
+    }
+  }
 }
 
 }  // namespace testing_support

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,21 +28,27 @@ struct RunAs {
   gid_t gid;
 };
 
+/// Every member has a default, so designated initializers may name only some of them.
 struct RunOptions {
-  std::filesystem::path cwd;                                 ///< empty: the test's cwd
-  std::map<std::string, std::optional<std::string>> env;     ///< set (value) or unset (nullopt)
+  std::filesystem::path cwd = {};                              ///< empty: the test's cwd
+  std::map<std::string, std::optional<std::string>> env = {};  ///< set (value) or unset (nullopt)
   Sink out = Sink::Pipe;
   Sink err = Sink::Pipe;
-  std::string stdin_text;
-  std::optional<rlim_t> file_size_limit;  ///< the child's RLIMIT_FSIZE, in bytes
-  std::optional<RunAs> run_as;            ///< dropped to (groups, gid, uid) before exec
+  std::string stdin_text = {};
+  std::optional<rlim_t> file_size_limit = {};  ///< the child's RLIMIT_FSIZE, in bytes
+  std::optional<RunAs> run_as = {};            ///< dropped to (groups, gid, uid) before exec
 };
 
 struct RunResult {
   int status = -1;  ///< exit status, or 128 + signal number
   std::string out;
   std::string err;
+
+  bool operator==(const RunResult&) const = default;
 };
+
+/// How a test failure shows a result: the status and both streams, quoted.
+void PrintTo(const RunResult& result, std::ostream* os);
 
 /// The path of the built program.
 std::filesystem::path brintle_path();
@@ -51,6 +59,10 @@ RunResult run_brintle(const std::vector<std::string>& args, const RunOptions& op
 
 /// Runs any program (argv[0] looked up in PATH) with the same capture.
 RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+/// Runs `body` in a forked copy of this process, wired as run_program wires a program (streams,
+/// environment, limits, user); the status is 0 when `body` returns.
+RunResult run_function(const std::function<void()>& body, const RunOptions& options = {});
 
 /// A fresh directory under the system's temporary directory, removed with its contents.
 class TempDir {
@@ -69,5 +81,14 @@ class TempDir {
 std::string read_file(const std::filesystem::path& path);
 /// Writes bytes to a file, creating parent directories.
 void write_file(const std::filesystem::path& path, const std::string& bytes);
+
+/// Every entry under a root by its relative path: a regular file's bytes, "<dir>" for a
+/// directory, "-> <target>" for a symbolic link (not followed), "<other>" for anything else.
+using Tree = std::map<std::string, std::string>;
+
+/// The entries under `root` as they are now.
+Tree snapshot(const std::filesystem::path& root);
+/// Creates the entries of `tree` (in the notation of snapshot) under `root`, with parents.
+void make_tree(const std::filesystem::path& root, const Tree& tree);
 
 }  // namespace testing_support
