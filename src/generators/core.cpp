@@ -1,6 +1,7 @@
 #include "generators/core.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <string>
 
 #include "files/files.h"
@@ -18,12 +19,13 @@ enum class ModuleState { Missing, Blank, Kept };
 // Only a path that names nothing counts as missing. A file that exists but cannot be read as
 // UTF-8 (bad bytes, no permission, a directory) may hold the developer's work, so it is kept.
 ModuleState module_state(const std::filesystem::path& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? ModuleState::Missing : ModuleState::Kept;
+  }
   const auto text = files::read_text(path);
-  if (text) return text::trim(*text).empty() ? ModuleState::Blank : ModuleState::Kept;
-  const auto& messages = text.error().messages();
-  const bool missing = messages.size() == 1 && (messages.front() == os_error_text(ENOENT) ||
-                                                messages.front() == os_error_text(ENOTDIR));
-  return missing ? ModuleState::Missing : ModuleState::Kept;
+  if (!text) return ModuleState::Kept;
+  return text::trim(*text).empty() ? ModuleState::Blank : ModuleState::Kept;
 }
 
 // Writes one core module from its template when it is missing or blank; none when it is kept.
