@@ -24,11 +24,11 @@ std::string outcome(const Result<T>& result) {
 
 TEST(Render, RendersTextOrReportsTheLineOfTheFault) {
   render::Context context;
-  context.put("source", "app").put("snake", "abc").put("title", "<>&'\"\\\x01\n\té 日本");
+  context.put("source", "app").put("snake", "abc").put("title", "<>&'\"\\\x01\x7f\n\té 日本");
   const std::pair<std::string_view, std::string_view> cases[] = {
       {"from {{source}}.core import {{ snake }}", "from app.core import abc"},
-      {"{{ title }}", "<>&'\"\\\x01\n\té 日本"},
-      {"{{ title|tojson }}", R"("\u003c\u003e\u0026\u0027\"\\\u0001\n\té 日本")"},
+      {"{{ title }}", "<>&'\"\\\x01\x7f\n\té 日本"},
+      {"{{ title|tojson }}", R"("\u003c\u003e\u0026\u0027\"\\\u0001\u007f\n\té 日本")"},
       {"/{{ '{' }}{{ snake }}_id{{ '}' }}", "/{abc_id}"},
       {"${x} ${repr(y)} } {", "${x} ${repr(y)} } {"},
       {"abc\n", "abc"}, {"abc\n\n", "abc\n"}, {"abc\r\n", "abc"}, {"abc\r\r\n", "abc\r"},

@@ -226,7 +226,8 @@ std::string tojson(std::string_view value) {
       case '&': out += "\\u0026"; break;
       case '\'': out += "\\u0027"; break;
       default:
-        if (static_cast<unsigned char>(c) < 0x20) {
+        // DEL too: JSON allows it raw, but a TOML string (pyproject.toml) does not.
+        if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') {
           out += fmt::format("\\u{:04x}", static_cast<unsigned char>(c));
         } else {
           out += c;
