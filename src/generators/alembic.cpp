@@ -34,7 +34,7 @@ std::string format_create_date(std::int64_t seconds) {
 Result<std::vector<GeneratedFile>> generate_alembic(const std::filesystem::path& root,
                                                     std::optional<std::string_view> source,
                                                     bool dry_run) {
-  const std::string source_name = source ? std::string(*source) : layout::source_dir_name(root);
+  const std::string source_name = layout::source_or_detected(root, source);
   const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
   const std::int64_t seconds =
       std::chrono::duration_cast<std::chrono::seconds>(since_epoch).count();

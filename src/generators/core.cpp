@@ -45,7 +45,7 @@ Result<std::optional<GeneratedFile>> fill_module(const std::filesystem::path& pa
 Result<std::vector<GeneratedFile>> generate_core(const std::filesystem::path& root,
                                                  std::optional<std::string_view> source,
                                                  bool dry_run) {
-  const std::string source_name = source ? std::string(*source) : layout::source_dir_name(root);
+  const std::string source_name = layout::source_or_detected(root, source);
   const std::filesystem::path core_dir = root / source_name / "core";
   render::Context context;
   context.put("source", source_name);

@@ -201,7 +201,7 @@ std::optional<std::string> insert_auto_mount(std::string_view text, std::string_
 
 Result<GeneratedFile> sync_main(const std::filesystem::path& root,
                                 std::optional<std::string_view> source, bool dry_run) {
-  const std::string source_dir = source ? std::string(*source) : layout::source_dir_name(root);
+  const std::string source_dir = layout::source_or_detected(root, source);
   const std::filesystem::path path = root / source_dir / "main.py";
   if (!files::exists(path)) return GeneratedFile{path, "", WriteStatus::Skipped};
 

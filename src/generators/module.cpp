@@ -44,7 +44,7 @@ Result<std::vector<GeneratedFile>> generate_module(std::string_view feature,
                                                    const std::filesystem::path& root,
                                                    std::optional<std::string_view> source,
                                                    bool force, bool dry_run) {
-  const std::string source_dir = source ? std::string(*source) : layout::source_dir_name(root);
+  const std::string source_dir = layout::source_or_detected(root, source);
   const std::filesystem::path module_dir =
       root / source_dir / "modules" / naming::to_snake(feature);
   return render::render_tree("module", module_context(feature, source_dir), module_dir, force,

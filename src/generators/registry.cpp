@@ -69,11 +69,6 @@ void upsert(std::vector<RegistryEntry>& entries, RegistryEntry entry) {
   }
 }
 
-std::string source_or_detected(const std::filesystem::path& root,
-                               std::optional<std::string_view> source) {
-  return source ? std::string(*source) : layout::source_dir_name(root);
-}
-
 }  // namespace
 
 std::string registry_content(std::span<const RegistryEntry> entries) {
@@ -143,7 +138,7 @@ std::string module_description(const std::filesystem::path& init_file) {
 
 std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
                                               std::optional<std::string_view> source) {
-  const std::string source_name = source_or_detected(root, source);
+  const std::string source_name = layout::source_or_detected(root, source);
   std::vector<RegisteredModule> rows;
   const std::filesystem::path modules_dir = root / source_name / "modules";
   for (RegistryEntry& entry : read_registry(root, source_name)) {
@@ -156,7 +151,7 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
 
 Result<GeneratedFile> register_module(const std::filesystem::path& root, std::string_view feature,
                                       std::optional<std::string_view> source, bool dry_run) {
-  const std::string source_name = source_or_detected(root, source);
+  const std::string source_name = layout::source_or_detected(root, source);
   std::string key = naming::to_snake(feature);
   std::string import_path = fmt::format("{}.modules.{}", source_name, key);
   std::vector<RegistryEntry> entries = read_registry(root, source_name);

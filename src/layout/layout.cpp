@@ -47,10 +47,14 @@ std::string source_dir_name(const std::filesystem::path& root) {
   return "app";
 }
 
+std::string source_or_detected(const std::filesystem::path& root,
+                               std::optional<std::string_view> source) {
+  return source ? std::string(*source) : source_dir_name(root);
+}
+
 std::filesystem::path registry_path(const std::filesystem::path& root,
                                     std::optional<std::string_view> source) {
-  const std::string name = source ? std::string(*source) : source_dir_name(root);
-  return root / name / "modules" / "__init__.py";
+  return root / source_or_detected(root, source) / "modules" / "__init__.py";
 }
 
 Result<GeneratedFile> write_config(const std::filesystem::path& root, const nlohmann::json& config,

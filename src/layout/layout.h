@@ -26,6 +26,10 @@ std::optional<nlohmann::json> read_config(const std::filesystem::path& root);
 /// src/main.py exists, else "app".
 std::string source_dir_name(const std::filesystem::path& root);
 
+/// The given source directory name when there is one (used unchanged), else source_dir_name.
+std::string source_or_detected(const std::filesystem::path& root,
+                               std::optional<std::string_view> source);
+
 /// root / source / "modules" / "__init__.py", the source being `source` when given.
 std::filesystem::path registry_path(const std::filesystem::path& root,
                                     std::optional<std::string_view> source);
