@@ -1,6 +1,6 @@
 // The configuration reader: any bytes in .brintle.json give an object or nothing, never a
 // crash, and the source directory name that follows from them is the configured one or "app",
-// and never a directory outside the project.
+// never a directory outside the project and never a name the system would cut short.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -42,14 +42,17 @@ bool leaves_project(std::string_view name) {
   return false;
 }
 
-// The configured "source_dir" when it counts: a string of at least one byte that keeps the
-// generated files inside the project.
+// The configured "source_dir" when it counts: a string of at least one byte, without a NUL
+// (the system would cut the path short there), that keeps the generated files inside the
+// project.
 std::optional<std::string> configured_source(const std::optional<nlohmann::json>& config) {
   if (!config) return std::nullopt;
   const auto found = config->find("source_dir");
   if (found == config->end() || !found->is_string()) return std::nullopt;
   const std::string& name = found->get_ref<const std::string&>();
-  if (name.empty() || leaves_project(name)) return std::nullopt;
+  if (name.empty() || name.find('\0') != std::string::npos || leaves_project(name)) {
+    return std::nullopt;
+  }
   return name;
 }
 
@@ -76,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(!leaves_project(source), "the source directory lies inside the project",
         escaped(source));
   check(text::is_valid_utf8(source), "the source name is UTF-8", escaped(source));
+  check(source.find('\0') == std::string::npos, "the source name holds no NUL", escaped(source));
   check(layout::registry_path(root, std::nullopt) == root / source / "modules" / "__init__.py",
         "the registry lies under the source directory", escaped(source));
   return 0;
