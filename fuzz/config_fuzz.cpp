@@ -68,6 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (config) {
     check(config->is_object(), "a configuration is an object", escaped(input));
     check(text::is_valid_utf8(input), "a configuration is read from UTF-8 only", escaped(input));
+    check(input.find('\0') == std::string_view::npos, "a configuration holds no NUL",
+          escaped(input));
     check(!input.starts_with("\xEF\xBB\xBF"), "a byte-order mark gives no configuration",
           escaped(input));
   }

@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 using testing_support::read_file;
 using testing_support::TempDir;
 using testing_support::write_file;
+using namespace std::string_literals;
 
 // Each configuration file and the source directory it gives in a project that has src/main.py:
 // "src" means that the file counts as absent and the detection decides.
@@ -34,6 +35,7 @@ TEST(Layout, SourceDirectoryIsConfiguredOnlyByOneObjectWithAUsableName) {
            {R"("lib")", "src"}, {"", "src"}, {R"({"source_dir": "lib")", "src"},
            {"\xEF\xBB\xBF{\"source_dir\": \"lib\"}", "src"},
            {R"({"source_dir": "lib"} x)", "src"}, {"{\"source_dir\": \"lib\"}\u00A0", "src"},
+           {"{\"source_dir\": \"lib\"}\0 {"s, "src"}, {"{\"source_dir\": \"lib\"}\0"s, "src"},
            {"{\"x\": \"\xFF\", \"source_dir\": \"lib\"}", "src"}}) {
     TempDir dir;
     write_file(dir.path() / ".brintle.json", content);

@@ -30,6 +30,10 @@ std::optional<nlohmann::json> read_config(const std::filesystem::path& root) {
   if (!text) return std::nullopt;
   // The parser would skip a byte-order mark on its own; the file must be plain JSON.
   if (text->starts_with(kByteOrderMark)) return std::nullopt;
+  // The parser also takes a NUL byte for the end of its input and would accept whatever follows
+  // one. JSON allows no NUL anywhere (not even raw inside a string), so such a file is no
+  // configuration.
+  if (text->find('\0') != std::string::npos) return std::nullopt;
   nlohmann::json config = nlohmann::json::parse(*text, nullptr, /*allow_exceptions=*/false);
   if (config.is_discarded() || !config.is_object()) return std::nullopt;
   return config;
