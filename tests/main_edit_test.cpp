@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "generators/main.h"
 #include "support/process.h"
@@ -50,8 +51,15 @@ TEST(MainEdit, EditsEachCaseOnceAndOnlyOnce) {
       {Q + "Doc\napp = FastAPI()\nimport os\n",
        Q + "Doc\napp = FastAPI()\n" + kBlock + "\nimport os\n" + kImports},
       {Q + "Doc", Q + "Doc\n" + kBlock},
+      // Leading comments and a byte-order mark stay first; a docstring may follow them.
       {"# C.\n" + Q + "D." + Q + "\nimport os\napp = FastAPI()\n",
-       kImports + "# C.\n" + Q + "D." + Q + "\nimport os\n" + kApp},
+       "# C.\n" + Q + "D." + Q + "\n" + kOs + kApp},
+      {"#!/bin/python\n# C.\n  \n\nimport os\napp = FastAPI()\n",
+       "#!/bin/python\n# C.\n  \n\n" + kOs + kApp},
+      {"# C.\napp = FastAPI()\n", "# C.\n" + kImports + kApp},
+      {"\xEF\xBB\xBF" + Q + "D." + Q + "\napp = FastAPI()\n",
+       "\xEF\xBB\xBF" + Q + "D." + Q + "\n" + kImports + kApp},
+      {"\xEF\xBB\xBF# C.\napp=FastAPI()", "\xEF\xBB\xBF# C.\napp=FastAPI()\n" + kBlock},
       {Q + "Doc." + Q + "\n\napp = FastAPI()\n", Q + "Doc." + Q + "\n" + kImports + "\n" + kApp},
       {Q + "Doc." + Q + "\n\nimport os\napp = FastAPI()\n", Q + "Doc." + Q + "\n" + kOs + kApp},
       // Where the two imports go.
@@ -78,7 +86,10 @@ TEST(MainEdit, EditsEachCaseOnceAndOnlyOnce) {
       {"import importlib.util\napp = FastAPI()\n",
        "import importlib.util\n\nfrom src.modules import modules\n" + kApp},
       {"import importlib_metadata\napp = FastAPI()\n",
-       "import importlib_metadata\n\nfrom src.modules import modules\n" + kApp},
+       "import importlib\nimport importlib_metadata\n\nfrom src.modules import modules\n" + kApp},
+      {"import importlib\nfrom src.modules import modules_extra\napp = FastAPI()\n",
+       "import importlib\nfrom src.modules import modules\nfrom src.modules import modules_extra\n" +
+           kApp},
       {"import importlib\nfrom src.modules import modules, other\napp = FastAPI()\n",
        "import importlib\nfrom src.modules import modules, other\n" + kApp},
       {"try:\n    import importlib\nexcept E:\n    pass\napp = FastAPI()\n",
@@ -89,6 +100,13 @@ TEST(MainEdit, EditsEachCaseOnceAndOnlyOnce) {
        kImports + "app = FastAPI(\n    a=f(1), b=(\n    2))\n" + kBlock + "\ny = 1\n"},
       {"app = FastAPI(title=\"(\")\nx = 1\n",
        kImports + "app = FastAPI(title=\"(\")\n" + kBlock + "\nx = 1\n"},
+      // Parentheses in strings and comments are not the call's.
+      {"app = FastAPI(\n    title=\"Shop :)\",  # :)\n    version='(1',\n)\nx = 1\n",
+       kImports + "app = FastAPI(\n    title=\"Shop :)\",  # :)\n    version='(1',\n)\n" + kBlock +
+           "\nx = 1\n"},
+      {"app = FastAPI(d=" + Q + ":)\n)'" + Q + ", t='\\\n)',\n)\nx = 1\n",
+       kImports + "app = FastAPI(d=" + Q + ":)\n)'" + Q + ", t='\\\n)',\n)\n" + kBlock +
+           "\nx = 1\n"},
       {Q + "D." + Q + "\r\n\r\nimport os\r\n\r\napp = FastAPI(\r\n    t=1,\r\n)\r\n",
        Q + "D." + Q + "\n" + kOs + "\napp = FastAPI(\n    t=1,\n)\n" + kBlock + "\n"},
       // No application line: the file's bytes stay and the block is appended.
@@ -107,6 +125,26 @@ TEST(MainEdit, EditsEachCaseOnceAndOnlyOnce) {
   // The include line anywhere, even in a string, means the block is there.
   EXPECT_EQ(insert_auto_mount("s = 'app.include_router(_module.router)'\napp = FastAPI()", "src"),
             std::nullopt);
+}
+
+// Files a developer may well have: each still compiles after the edit.
+TEST(MainEdit, ValidEntryPointStaysValidPython) {
+  const std::string app = "\napp = FastAPI(\n    title='Shop :)',\n    version=\"1\",\n)\n";
+  std::vector<std::string> argv = {
+      "python3", "-c",
+      "import sys\nfor i, text in enumerate(sys.argv[1:]):\n"
+      "    compile(text.encode(), f'main_{i}.py', 'exec')\n"};
+  for (const std::string& input : {
+           "#!/usr/bin/env python\n# -*- coding: utf-8 -*-\nfrom __future__ import annotations\n" +
+               app,
+           "# Licence.\n\n" + Q + "Doc." + Q + "\n\nfrom __future__ import annotations\n" + app,
+           "\xEF\xBB\xBF" + Q + "Doc." + Q + "\nimport importlib_metadata\n" + app,
+           "from src.modules import modules_extra\n" + app}) {
+    argv.push_back(input);
+    argv.push_back(insert_auto_mount(input, "src").value());
+  }
+  const auto result = testing_support::run_program(argv);
+  EXPECT_EQ(result.status, 0) << result.err;
 }
 
 TEST(SyncMain, SkipsOrFailsWithoutTouchingTheFile) {

@@ -25,6 +25,7 @@ constexpr std::string_view kFromPrefix = "from ";
 constexpr std::string_view kImportlibLine = "import importlib";
 constexpr std::string_view kFuturePrefix = "from __future__";
 constexpr std::string_view kAppLinePrefix = "app = FastAPI(";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 using Lines = std::vector<std::string>;
 using Group = std::vector<std::string>;
@@ -40,13 +41,24 @@ bool ends_with_triple_quote(std::string_view line) {
   return text::trim_end(line).ends_with(kTripleQuote);
 }
 
-// The first line after the module docstring; 0 when the file does not open with one.
-std::size_t docstring_end(const Lines& lines) {
-  if (lines.empty() || !lines[0].starts_with(kTripleQuote)) return 0;
+// The comments a file opens with (a shebang, an encoding line, a licence header) and the
+// blank lines among and after them. They must stay first: a shebang or an encoding line only
+// works there, and a `from __future__` import further down must stay above any other import.
+std::size_t leading_comments_end(const Lines& lines) {
+  if (lines.empty() || !lines[0].starts_with('#')) return 0;
+  std::size_t i = 0;
+  while (i < lines.size() && (lines[i].starts_with('#') || text::trim(lines[i]).empty())) ++i;
+  return i;
+}
+
+// The first line after the module docstring, which opens at line `start`; `start` itself when
+// there is none there.
+std::size_t docstring_end(const Lines& lines, std::size_t start) {
+  if (start >= lines.size() || !lines[start].starts_with(kTripleQuote)) return start;
   // Six bytes at least, so that the opening quotes cannot also count as the closing ones.
-  const std::string_view first = text::trim_end(lines[0]);
-  if (first.size() >= 2 * kTripleQuote.size() && first.ends_with(kTripleQuote)) return 1;
-  for (std::size_t i = 1; i < lines.size(); ++i) {
+  const std::string_view first = text::trim_end(lines[start]);
+  if (first.size() >= 2 * kTripleQuote.size() && first.ends_with(kTripleQuote)) return start + 1;
+  for (std::size_t i = start + 1; i < lines.size(); ++i) {
     if (ends_with_triple_quote(lines[i])) return i + 1;
   }
   return lines.size();
@@ -88,9 +100,20 @@ ImportHeader scan_import_header(const Lines& lines, std::size_t start) {
   return header;
 }
 
-bool any_line_starts_with(const Lines& lines, std::string_view prefix) {
-  return std::ranges::any_of(lines,
-                             [&](const std::string& line) { return line.starts_with(prefix); });
+bool continues_identifier(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 0x80 || c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+         (c >= 'A' && c <= 'Z');
+}
+
+// Whether a line already imports what `import_line` does: it begins with it and the name does
+// not go on. "import importlib.util" and "from src.modules import modules, other" bind the
+// name; "import importlib_metadata" does not, and would leave the block without it.
+bool already_imported(const Lines& lines, std::string_view import_line) {
+  return std::ranges::any_of(lines, [&](std::string_view line) {
+    return line.starts_with(import_line) &&
+           (line.size() == import_line.size() || !continues_identifier(line[import_line.size()]));
+  });
 }
 
 // After the leading __future__ imports and the plain imports that sort before it, so that an
@@ -139,17 +162,60 @@ Lines rebuild_header(const ImportHeader& header) {
   return rebuilt;
 }
 
-// The line that closes the application call, found by counting parentheses; the application
+/// Where a line of Python code leaves off: in code, or inside a string literal that goes on.
+struct StringState {
+  char quote = 0;  ///< the quote character of the open string; 0 in code
+  bool triple = false;
+};
+
+struct Parentheses {
+  std::ptrdiff_t opens = 0, closes = 0;
+};
+
+// The parentheses of one line that belong to the code: those inside string literals and
+// comments do not count, so a title such as "Shop :)" cannot end the call early. `state` carries
+// a string that goes on to the next line (triple-quoted, or continued by a backslash).
+Parentheses count_code_parentheses(std::string_view line, StringState& state) {
+  Parentheses count;
+  bool continued = false;  // a backslash ended the line inside a one-line string
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (state.quote != 0) {
+      if (c == '\\') {
+        continued = i + 1 == line.size();
+        ++i;
+      } else if (c == state.quote && (!state.triple || line.substr(i, 3) == std::string(3, c))) {
+        if (state.triple) i += 2;
+        state = {};
+      }
+    } else if (c == '#') {
+      break;
+    } else if (c == '"' || c == '\'') {
+      state.quote = c;
+      state.triple = line.substr(i, 3) == std::string(3, c);
+      if (state.triple) i += 2;
+    } else if (c == '(') {
+      ++count.opens;
+    } else if (c == ')') {
+      ++count.closes;
+    }
+  }
+  if (state.quote != 0 && !state.triple && !continued) state = {};  // an unclosed string ends
+  return count;
+}
+
+// The line that closes the application call, found by counting its parentheses; the application
 // line itself when the call closes there or never closes.
 std::size_t closing_line(const Lines& lines, std::size_t app_line) {
-  const auto opens = [&](std::size_t i) { return std::ranges::count(lines[i], '('); };
-  const auto closes = [&](std::size_t i) { return std::ranges::count(lines[i], ')'); };
-  if (opens(app_line) <= closes(app_line)) return app_line;
-  auto depth = opens(app_line) - closes(app_line);
+  StringState state;
+  const Parentheses first = count_code_parentheses(lines[app_line], state);
+  if (first.opens <= first.closes) return app_line;
+  std::ptrdiff_t depth = first.opens - first.closes;
   for (std::size_t i = app_line + 1; i < lines.size(); ++i) {
-    depth += opens(i);
-    if (depth <= closes(i)) return i;
-    depth -= closes(i);
+    const Parentheses line = count_code_parentheses(lines[i], state);
+    depth += line.opens;
+    if (depth <= line.closes) return i;
+    depth -= line.closes;
   }
   return app_line;
 }
@@ -172,14 +238,21 @@ std::optional<std::string> insert_auto_mount(std::string_view text, std::string_
       text.find(kIncludeLine) != std::string_view::npos) {
     return std::nullopt;
   }
+  // A byte-order mark is only allowed at the very start: the edit works on the text after it
+  // and puts it back in front.
+  if (text.starts_with(kByteOrderMark)) {
+    std::optional<std::string> edited = insert_auto_mount(text.substr(kByteOrderMark.size()), source);
+    if (edited) edited->insert(0, kByteOrderMark);
+    return edited;
+  }
   Lines lines;
   for (std::string_view line : text::split_lines(text)) lines.emplace_back(line);
 
-  const std::size_t header_start = docstring_end(lines);
+  const std::size_t header_start = docstring_end(lines, leading_comments_end(lines));
   ImportHeader header = scan_import_header(lines, header_start);
-  if (!any_line_starts_with(lines, kImportlibLine)) add_importlib(header.groups);
+  if (!already_imported(lines, kImportlibLine)) add_importlib(header.groups);
   const std::string registry_import = fmt::format("from {}.modules import modules", source);
-  if (!any_line_starts_with(lines, registry_import)) {
+  if (!already_imported(lines, registry_import)) {
     add_registry_import(header.groups, registry_import, fmt::format("from {}.", source));
   }
 
