@@ -67,6 +67,19 @@ TEST(NewCommand, WorkedExampleDryRunThenCreated) {
   EXPECT_EQ(read_file(tmp.path() / "my-shop/.brintle.json"), "{\n  \"source_dir\": \"src\"\n}\n");
 }
 
+// The suggested command stays one shell word for a path the shell would split or expand.
+TEST(NewCommand, FollowUpQuotesAPathTheShellWouldSplit) {
+  TempDir tmp;
+  for (const auto& [name, quoted] : std::vector<std::pair<std::string, std::string>>{
+           {"my shop's", "'out/my shop'\\''s'"}, {"$HOME", "'out/$HOME'"},
+           {"café-1.0+x", "out/café-1.0+x"}}) {
+    EXPECT_TRUE(run({"new", name, "--dir", "out"}, tmp.path())
+                    .ends_with("\nProject created at out/" + name + "\ncd " + quoted +
+                               " && uv sync && uv run uvicorn src.main:app --reload\n"))
+        << name;
+  }
+}
+
 // A project made through a relative --dir, which stays relative in every printed path, takes a
 // module, lists it, and survives --force: project files, registry and configuration are
 // renewed; core, Alembic and module files stay as they were.

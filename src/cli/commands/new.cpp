@@ -1,5 +1,7 @@
 #include <dirent.h>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <filesystem>
 #include <optional>
@@ -70,6 +72,21 @@ Result<void> check_target(const fs::path& target, bool force) {
   return {};
 }
 
+/// The path as one shell word, so that the suggested command can be pasted as it stands. A path
+/// of letters, digits and the usual punctuation of file names is shown as it is; any other
+/// (a blank, a quote, "$", "~" …) goes in single quotes.
+std::string shell_word(std::string_view path) {
+  const auto plain = [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (c >= '0' && c <= '9') || std::string_view("@%+=:,./_-").contains(c);
+  };
+  if (!path.empty() && std::ranges::all_of(path, plain)) return std::string(path);
+  std::string quoted = "'";
+  for (const char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 }  // namespace
 
 Result<void> run_new(New command) {
@@ -88,7 +105,8 @@ Result<void> run_new(New command) {
   const std::string shown = text::lossy_utf8(target.native());
   style::print_stdout(style::Green{fmt::format("Project created at {}", shown)}.str());
   style::print_stdout(
-      style::Cyan{fmt::format("cd {} && uv sync && uv run uvicorn src.main:app --reload", shown)}
+      style::Cyan{fmt::format("cd {} && uv sync && uv run uvicorn src.main:app --reload",
+                              shell_word(shown))}
           .str());
   return {};
 }
