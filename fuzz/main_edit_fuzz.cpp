@@ -1,5 +1,6 @@
 // The main.py edit: applied to its own output it changes nothing, it loses no line of the
-// file, and it adds nothing but the two imports and the auto-mount block.
+// file, it adds nothing but the two imports and the auto-mount block, and a byte-order mark
+// stays at the very start.
 //
 // Input: the text of main.py; when the input holds a NUL byte, the bytes before the first one
 // are the source directory name and the rest is the text.
@@ -24,6 +25,7 @@ namespace {
 
 constexpr std::string_view kDefaultSource = "src";
 constexpr std::string_view kIncludeLine = "app.include_router(_module.router)";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 struct Case {
   std::string_view source;
@@ -119,7 +121,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(edited->ends_with('\n') || edited->ends_with(generators::main::kAutoMountBlock.back()),
         "the edited text ends with a line feed, or with the block when it was appended",
         edited_detail);
-  check_lines_kept(input, *edited, edited_detail);
+  // The mark stays in front of everything; the lines are compared after it.
+  const bool marked = input.text.starts_with(kByteOrderMark);
+  check(edited->starts_with(kByteOrderMark) == marked,
+        "a byte-order mark stays first, and none is added", edited_detail);
+  const std::size_t mark = marked ? kByteOrderMark.size() : 0;
+  check_lines_kept({input.source, input.text.substr(mark)},
+                   std::string_view(*edited).substr(mark), edited_detail);
 
   const std::optional<std::string> again =
       generators::main::insert_auto_mount(*edited, input.source);
