@@ -231,20 +231,8 @@ std::string append_block(std::string_view text) {
   return result;
 }
 
-}  // namespace
-
-std::optional<std::string> insert_auto_mount(std::string_view text, std::string_view source) {
-  if (text.find(kStartMarker) != std::string_view::npos ||
-      text.find(kIncludeLine) != std::string_view::npos) {
-    return std::nullopt;
-  }
-  // A byte-order mark is only allowed at the very start: the edit works on the text after it
-  // and puts it back in front.
-  if (text.starts_with(kByteOrderMark)) {
-    std::optional<std::string> edited = insert_auto_mount(text.substr(kByteOrderMark.size()), source);
-    if (edited) edited->insert(0, kByteOrderMark);
-    return edited;
-  }
+// The text with the two imports and the block added; the block is known to be missing.
+std::string mounted(std::string_view text, std::string_view source) {
   Lines lines;
   for (std::string_view line : text::split_lines(text)) lines.emplace_back(line);
 
@@ -270,6 +258,19 @@ std::optional<std::string> insert_auto_mount(std::string_view text, std::string_
   edited.insert(edited.begin() + static_cast<std::ptrdiff_t>(closing) + 1, kAutoMountBlock.begin(),
                 kAutoMountBlock.end());
   return text::join_lines(edited) + '\n';
+}
+
+}  // namespace
+
+std::optional<std::string> insert_auto_mount(std::string_view text, std::string_view source) {
+  if (text.find(kStartMarker) != std::string_view::npos ||
+      text.find(kIncludeLine) != std::string_view::npos) {
+    return std::nullopt;
+  }
+  // A byte-order mark is only allowed at the very start: the edit works on the text after it
+  // and puts it back in front.
+  const std::size_t mark = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+  return std::string(text.substr(0, mark)) + mounted(text.substr(mark), source);
 }
 
 Result<GeneratedFile> sync_main(const std::filesystem::path& root,
