@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(text::is_valid_utf8(input), "a configuration is read from UTF-8 only", escaped(input));
     check(input.find('\0') == std::string_view::npos, "a configuration holds no NUL",
           escaped(input));
-    check(!input.starts_with("\xEF\xBB\xBF"), "a byte-order mark gives no configuration",
+    check(!input.starts_with(text::kByteOrderMark), "a byte-order mark gives no configuration",
           escaped(input));
   }
 

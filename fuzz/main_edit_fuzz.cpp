@@ -25,7 +25,6 @@ namespace {
 
 constexpr std::string_view kDefaultSource = "src";
 constexpr std::string_view kIncludeLine = "app.include_router(_module.router)";
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 struct Case {
   std::string_view source;
@@ -122,10 +121,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "the edited text ends with a line feed, or with the block when it was appended",
         edited_detail);
   // The mark stays in front of everything; the lines are compared after it.
-  const bool marked = input.text.starts_with(kByteOrderMark);
-  check(edited->starts_with(kByteOrderMark) == marked,
+  const bool marked = input.text.starts_with(text::kByteOrderMark);
+  check(edited->starts_with(text::kByteOrderMark) == marked,
         "a byte-order mark stays first, and none is added", edited_detail);
-  const std::size_t mark = marked ? kByteOrderMark.size() : 0;
+  const std::size_t mark = marked ? text::kByteOrderMark.size() : 0;
   check_lines_kept({input.source, input.text.substr(mark)},
                    std::string_view(*edited).substr(mark), edited_detail);
 

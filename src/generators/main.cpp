@@ -25,7 +25,6 @@ constexpr std::string_view kFromPrefix = "from ";
 constexpr std::string_view kImportlibLine = "import importlib";
 constexpr std::string_view kFuturePrefix = "from __future__";
 constexpr std::string_view kAppLinePrefix = "app = FastAPI(";
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 using Lines = std::vector<std::string>;
 using Group = std::vector<std::string>;
@@ -101,9 +100,7 @@ ImportHeader scan_import_header(const Lines& lines, std::size_t start) {
 }
 
 bool continues_identifier(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 0x80 || c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
-         (c >= 'A' && c <= 'Z');
+  return static_cast<unsigned char>(c) >= 0x80 || c == '_' || text::is_ascii_alphanumeric(c);
 }
 
 // Whether a line already imports what `import_line` does: it begins with it and the name does
@@ -172,6 +169,11 @@ struct Parentheses {
   std::ptrdiff_t opens = 0, closes = 0;
 };
 
+// Whether the quote character at `pos` is the first of three alike.
+bool triple_quote_at(std::string_view line, std::size_t pos) {
+  return pos + 2 < line.size() && line[pos + 1] == line[pos] && line[pos + 2] == line[pos];
+}
+
 // The parentheses of one line that belong to the code: those inside string literals and
 // comments do not count, so a title such as "Shop :)" cannot end the call early. `state` carries
 // a string that goes on to the next line (triple-quoted, or continued by a backslash).
@@ -184,7 +186,7 @@ Parentheses count_code_parentheses(std::string_view line, StringState& state) {
       if (c == '\\') {
         continued = i + 1 == line.size();
         ++i;
-      } else if (c == state.quote && (!state.triple || line.substr(i, 3) == std::string(3, c))) {
+      } else if (c == state.quote && (!state.triple || triple_quote_at(line, i))) {
         if (state.triple) i += 2;
         state = {};
       }
@@ -192,7 +194,7 @@ Parentheses count_code_parentheses(std::string_view line, StringState& state) {
       break;
     } else if (c == '"' || c == '\'') {
       state.quote = c;
-      state.triple = line.substr(i, 3) == std::string(3, c);
+      state.triple = triple_quote_at(line, i);
       if (state.triple) i += 2;
     } else if (c == '(') {
       ++count.opens;
@@ -269,8 +271,8 @@ std::optional<std::string> insert_auto_mount(std::string_view text, std::string_
   }
   // A byte-order mark is only allowed at the very start: the edit works on the text after it
   // and puts it back in front.
-  const std::size_t mark = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
-  return std::string(text.substr(0, mark)) + mounted(text.substr(mark), source);
+  const std::string_view mark = text.starts_with(text::kByteOrderMark) ? text::kByteOrderMark : "";
+  return std::string(mark) + mounted(text.substr(mark.size()), source);
 }
 
 Result<GeneratedFile> sync_main(const std::filesystem::path& root,

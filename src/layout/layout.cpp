@@ -1,13 +1,13 @@
 #include "layout/layout.h"
 
 #include "files/files.h"
+#include "text/text.h"
 
 namespace layout {
 
 namespace {
 
 constexpr std::string_view kSourceDirKey = "source_dir";
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // Every command writes under root / source, so a configured name that is absolute or climbs
 // out with ".." would send the generated files outside the project. Such a name cannot be a
@@ -29,7 +29,7 @@ std::optional<nlohmann::json> read_config(const std::filesystem::path& root) {
   const Result<std::string> text = files::read_text(root / kConfigFile);
   if (!text) return std::nullopt;
   // The parser would skip a byte-order mark on its own; the file must be plain JSON.
-  if (text->starts_with(kByteOrderMark)) return std::nullopt;
+  if (text->starts_with(text::kByteOrderMark)) return std::nullopt;
   // The parser also takes a NUL byte for the end of its input and would accept whatever follows
   // one. JSON allows no NUL anywhere (not even raw inside a string), so such a file is no
   // configuration.

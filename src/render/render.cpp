@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "templates/templates.h"
+#include "text/text.h"
 
 namespace render {
 
@@ -99,10 +100,8 @@ class ExpressionParser {
 
   std::string_view identifier() {
     const std::size_t start = pos_;
-    const auto is_start = [](char c) {
-      return c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    };
-    const auto is_rest = [&](char c) { return is_start(c) || (c >= '0' && c <= '9'); };
+    const auto is_rest = [](char c) { return c == '_' || text::is_ascii_alphanumeric(c); };
+    const auto is_start = [&](char c) { return is_rest(c) && !(c >= '0' && c <= '9'); };
     if (at_end() || !is_start(peek())) return {};
     while (!at_end() && is_rest(peek())) ++pos_;
     return text_.substr(start, pos_ - start);

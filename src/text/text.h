@@ -9,6 +9,14 @@
 // White_Space trimming and the splitting of a text into lines.
 namespace text {
 
+/// The UTF-8 byte-order mark, which some editors put at the start of a file.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+/// Whether the byte is an ASCII letter or digit.
+constexpr bool is_ascii_alphanumeric(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
 /// Whether the code point has the Unicode White_Space property.
 bool is_white_space(char32_t c);
 

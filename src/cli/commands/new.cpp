@@ -1,7 +1,6 @@
 #include <dirent.h>
 
 #include <algorithm>
-
 #include <cerrno>
 #include <filesystem>
 #include <optional>
@@ -77,9 +76,8 @@ Result<void> check_target(const fs::path& target, bool force) {
 /// (a blank, a quote, "$", "~" …) goes in single quotes.
 std::string shell_word(std::string_view path) {
   const auto plain = [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-           (c >= '0' && c <= '9') || std::string_view("@%+=:,./_-").contains(c);
+    return static_cast<unsigned char>(c) >= 0x80 || text::is_ascii_alphanumeric(c) ||
+           std::string_view("@%+=:,./_-").contains(c);
   };
   if (!path.empty() && std::ranges::all_of(path, plain)) return std::string(path);
   std::string quoted = "'";
