@@ -51,7 +51,7 @@ Result<void> append(std::vector<GeneratedFile>& files, Result<GeneratedFile> ste
 /// The empty registry, written unless one exists and `force` is off.
 Result<void> write_registry(std::vector<GeneratedFile>& files, const fs::path& root, bool force,
                             bool dry_run) {
-  const fs::path path = root / kSource / "modules" / "__init__.py";
+  const fs::path path = layout::registry_path(root, kSource);
   if (files::exists(path) && !force) return {};
   return append(files, writers::write_file(path, registry::registry_content({}), true, dry_run));
 }
@@ -99,7 +99,8 @@ Result<std::vector<GeneratedFile>> generate_project(std::string_view name,
   if (auto checked = check_project_name(name, root); !checked) return fail(checked.error());
 
   const render::Context context = project_context(name, root, title, description, version);
-  const nlohmann::json config = nlohmann::json::object({{"source_dir", std::string(kSource)}});
+  const nlohmann::json config =
+      nlohmann::json::object({{layout::kSourceDirKey, std::string(kSource)}});
   std::vector<GeneratedFile> files;
   Result<void> step = append(files, render::render_tree("project", context, root, force, dry_run));
   if (step) step = append(files, core::generate_core(root, kSource, dry_run));

@@ -152,19 +152,23 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
 Result<GeneratedFile> register_module(const std::filesystem::path& root, std::string_view feature,
                                       std::optional<std::string_view> source, bool dry_run) {
   const std::string source_name = layout::source_or_detected(root, source);
-  std::string key = naming::to_snake(feature);
-  std::string import_path = fmt::format("{}.modules.{}", source_name, key);
-  std::vector<RegistryEntry> entries = read_registry(root, source_name);
-  upsert(entries, {std::move(key), std::move(import_path)});
-  std::string content = registry_content(entries);
   std::filesystem::path path = layout::registry_path(root, source_name);
+  std::optional<std::string> current;  // the registry as it stands, when there is one
   if (files::exists(path)) {
     // A registry that cannot be read is the user's to fix; rewriting it would lose it.
-    const Result<std::string> current = files::read_text(path);
-    if (!current) return fail(current.error());
-    if (text::strip_trailing_newlines(*current) == text::strip_trailing_newlines(content)) {
-      return GeneratedFile{std::move(path), std::move(content), WriteStatus::Skipped};
-    }
+    Result<std::string> text = files::read_text(path);
+    if (!text) return fail(std::move(text.error()));
+    current = std::move(*text);
+  }
+  std::vector<RegistryEntry> entries;
+  if (current) entries = parse_registry(*current);
+  std::string key = naming::to_snake(feature);
+  std::string import_path = fmt::format("{}.modules.{}", source_name, key);
+  upsert(entries, {std::move(key), std::move(import_path)});
+  std::string content = registry_content(entries);
+  if (current &&
+      text::strip_trailing_newlines(*current) == text::strip_trailing_newlines(content)) {
+    return GeneratedFile{std::move(path), std::move(content), WriteStatus::Skipped};
   }
   return writers::write_file(path, content, /*force=*/true, dry_run);
 }

@@ -7,7 +7,6 @@ namespace layout {
 
 namespace {
 
-constexpr std::string_view kSourceDirKey = "source_dir";
 
 // Every command writes under root / source, so a configured name that is absolute or climbs
 // out with ".." would send the generated files outside the project. Such a name cannot be a

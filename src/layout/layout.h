@@ -17,6 +17,9 @@ namespace layout {
 /// The configuration file, in the project root.
 inline constexpr std::string_view kConfigFile = ".brintle.json";
 
+/// The configuration key that names the source directory.
+inline constexpr std::string_view kSourceDirKey = "source_dir";
+
 /// The configuration object of the project, or none when the file is missing, unreadable,
 /// not UTF-8, not one JSON text, or not an object. Never reports anything.
 std::optional<nlohmann::json> read_config(const std::filesystem::path& root);

@@ -148,14 +148,6 @@ std::string_view without_final_newline(std::string_view text) {
   return text;
 }
 
-std::vector<TemplateFile> group_records(std::string_view group) {
-  std::vector<TemplateFile> selection;
-  for (const TemplateFile& record : templates::kTemplates) {
-    if (record.group == group) selection.push_back(record);
-  }
-  return selection;
-}
-
 // The rendered path under `root`, one component at a time so that "/" always makes a
 // subdirectory and an empty segment never turns the path absolute.
 std::filesystem::path join_under(const std::filesystem::path& root, std::string_view relative) {
@@ -245,13 +237,12 @@ std::string_view strip_template_suffix(std::string_view rendered_path) {
 Result<std::vector<GeneratedFile>> render_tree(std::string_view group, const Context& context,
                                                const std::filesystem::path& root, bool force,
                                                bool dry_run) {
-  std::vector<TemplateFile> selection = group_records(group);
-  // The raw template path decides the order, not the rendered one: a module's service file
-  // must come after `schemas.py` whatever the feature is called.
-  std::ranges::stable_sort(selection, {}, &TemplateFile::path);
-
+  // The table holds each group in byte order of the raw template path, and that order is the
+  // order of writing, not the rendered one: a module's service file must come after
+  // `schemas.py` whatever the feature is called.
   std::vector<GeneratedFile> written;
-  for (const TemplateFile& record : selection) {
+  for (const TemplateFile& record : templates::kTemplates) {
+    if (record.group != group) continue;
     auto rendered_path = render_str(record.path, context);
     if (!rendered_path) {
       return fail(std::move(rendered_path).error().context(
@@ -272,16 +263,16 @@ Result<std::vector<GeneratedFile>> render_tree(std::string_view group, const Con
 
 Result<std::string> render_template(std::string_view group, std::string_view name,
                                     const Context& context) {
-  for (const TemplateFile& record : group_records(group)) {
-    if (record.path != name) continue;
-    auto content = render_str(record.content, context);
-    if (!content) {
-      return fail(std::move(content).error().context(
-          fmt::format("failed to render template {}/{}", group, name)));
-    }
-    return content;
+  const auto record = std::ranges::find_if(templates::kTemplates, [&](const TemplateFile& t) {
+    return t.group == group && t.path == name;
+  });
+  if (record == templates::kTemplates.end()) return fail(template_not_found(group, name));
+  auto content = render_str(record->content, context);
+  if (!content) {
+    return fail(std::move(content).error().context(
+        fmt::format("failed to render template {}/{}", group, name)));
   }
-  return fail(template_not_found(group, name));
+  return content;
 }
 
 }  // namespace render

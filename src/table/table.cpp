@@ -6,6 +6,8 @@
 
 #include <utf8proc.h>
 
+#include "text/text.h"
+
 namespace table {
 namespace {
 
@@ -268,12 +270,7 @@ std::string render(const std::vector<std::string>& header,
   }
   lines.push_back(rule_line(kBottomRule, widths));
 
-  std::string out;
-  for (std::size_t index = 0; index < lines.size(); ++index) {
-    if (index > 0) out += '\n';
-    out += lines[index];
-  }
-  return out;
+  return text::join_lines(lines);
 }
 
 }  // namespace table
