@@ -1,14 +1,13 @@
 #include "cli/cli.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 #include "cli/parse.h"
+#include "files/files.h"
 
 namespace cli {
 
@@ -17,15 +16,7 @@ namespace {
 // The parser's texts ignore write failures: a closed pipe or a full disk leaves the status as
 // the parser decided it.
 void write_ignoring_failures(style::Stream stream, std::string_view text) {
-  const int fd = stream == style::Stream::Stdout ? STDOUT_FILENO : STDERR_FILENO;
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
+  (void)files::write_all(style::stream_fd(stream), text);
 }
 
 // Whether `dir`, compared as paths component by component, is ".": a leading "." followed by

@@ -49,12 +49,10 @@ CLI::Validator text_value() {
       "");
 }
 
-CLI::Validator path_value(std::string display) {
+CLI::Validator path_value(std::string message) {
   return CLI::Validator(
-      [display = std::move(display)](std::string& value) {
-        return value.empty()
-                   ? "a value is required for '" + display + "' but none was supplied"
-                   : std::string();
+      [message = std::move(message)](std::string& value) {
+        return value.empty() ? message : std::string();
       },
       "");
 }
@@ -74,7 +72,7 @@ CLI::Option* add_valued(Command& command, std::string names, std::string value_n
 // `-d, --dir <DIR>`, default "."
 void add_dir(Command& command, std::string_view help) {
   CLI::Option* option = add_valued(command, "-d,--dir", "DIR", help);
-  option->check(path_value(arg_display(*option)));
+  option->check(path_value(value_required_message(*option)));
   command.defaults[option] = ".";
 }
 

@@ -313,8 +313,7 @@ class Walk {
           tip = "to pass " + quote_arg(next) + " as a value, use " + quote_arg(name + "=" + next);
         }
         return fail(usage_error(*current_,
-                                "a value is required for '" + arg_display(option) +
-                                    "' but none was supplied",
+                                value_required_message(option),
                                 tip));
       }
       value = args_[++index_];
@@ -397,6 +396,10 @@ std::string arg_display(const CLI::Option& option) {
   std::string shown = option.get_name();
   if (takes_value(option)) shown += " <" + option.get_type_name() + ">";
   return shown;
+}
+
+std::string value_required_message(const CLI::Option& option) {
+  return "a value is required for '" + arg_display(option) + "' but none was supplied";
 }
 
 std::string usage(const Command& command) {

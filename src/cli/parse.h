@@ -37,4 +37,7 @@ std::string usage(const Command& command);
 /// An argument as messages name it: "--dir <DIR>", "--dry-run", "<NAME>".
 std::string arg_display(const CLI::Option& option);
 
+/// The usage error of an option given without its value, or with an empty one.
+std::string value_required_message(const CLI::Option& option);
+
 }  // namespace cli

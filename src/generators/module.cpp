@@ -44,6 +44,8 @@ Result<std::vector<GeneratedFile>> generate_module(std::string_view feature,
                                                    const std::filesystem::path& root,
                                                    std::optional<std::string_view> source,
                                                    bool force, bool dry_run) {
+  // A name that cannot become a Python package is refused before anything is written.
+  if (auto valid = check_feature_name(feature); !valid) return fail(std::move(valid).error());
   const std::string source_dir = layout::source_or_detected(root, source);
   const std::filesystem::path module_dir =
       root / source_dir / "modules" / naming::to_snake(feature);

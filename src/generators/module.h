@@ -14,7 +14,8 @@ namespace generators::module {
 /// The context of the "module" group: pascal, snake, kebab, plural (of the snake form), source.
 render::Context module_context(std::string_view feature, std::string_view source);
 
-/// Writes the feature module's files under <root>/<source>/modules/<snake>/.
+/// Writes the feature module's files under <root>/<source>/modules/<snake>/, after
+/// check_feature_name: a refused name writes nothing.
 Result<std::vector<GeneratedFile>> generate_module(std::string_view feature,
                                                    const std::filesystem::path& root,
                                                    std::optional<std::string_view> source,

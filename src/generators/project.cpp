@@ -1,6 +1,5 @@
 #include "generators/project.h"
 
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -34,26 +33,13 @@ std::string directory_name(const fs::path& root) {
   return text::lossy_utf8(directory.filename().native());
 }
 
-/// Appends the records of one step, or hands its error on.
-Result<void> append(std::vector<GeneratedFile>& files, Result<std::vector<GeneratedFile>> step) {
-  if (!step) return fail(std::move(step.error()));
-  files.insert(files.end(), std::make_move_iterator(step->begin()),
-               std::make_move_iterator(step->end()));
-  return {};
-}
-
-Result<void> append(std::vector<GeneratedFile>& files, Result<GeneratedFile> step) {
-  if (!step) return fail(std::move(step.error()));
-  files.push_back(std::move(*step));
-  return {};
-}
-
 /// The empty registry, written unless one exists and `force` is off.
 Result<void> write_registry(std::vector<GeneratedFile>& files, const fs::path& root, bool force,
                             bool dry_run) {
   const fs::path path = layout::registry_path(root, kSource);
   if (files::exists(path) && !force) return {};
-  return append(files, writers::write_file(path, registry::registry_content({}), true, dry_run));
+  return writers::append(
+      files, writers::write_file(path, registry::registry_content({}), /*force=*/true, dry_run));
 }
 
 }  // namespace
@@ -102,13 +88,12 @@ Result<std::vector<GeneratedFile>> generate_project(std::string_view name,
   const nlohmann::json config =
       nlohmann::json::object({{layout::kSourceDirKey, std::string(kSource)}});
   std::vector<GeneratedFile> files;
+  using writers::append;
   Result<void> step = append(files, render::render_tree("project", context, root, force, dry_run));
   if (step) step = append(files, core::generate_core(root, kSource, dry_run));
   if (step) step = append(files, alembic::generate_alembic(root, kSource, dry_run));
   if (step) step = write_registry(files, root, force, dry_run);
-  if (step) {
-    step = append(files, layout::write_config(root, config, dry_run));
-  }
+  if (step) step = append(files, layout::write_config(root, config, dry_run));
   if (!step) return fail(std::move(step.error()));
   return files;
 }

@@ -12,6 +12,8 @@
 
 namespace style {
 
+int stream_fd(Stream stream) { return stream == Stream::Stdout ? STDOUT_FILENO : STDERR_FILENO; }
+
 namespace {
 
 constexpr char kEsc = '\x1b';
@@ -35,7 +37,6 @@ enum class Scan {
 };
 
 const char* stream_name(Stream stream) { return stream == Stream::Stdout ? "stdout" : "stderr"; }
-int stream_fd(Stream stream) { return stream == Stream::Stdout ? STDOUT_FILENO : STDERR_FILENO; }
 
 [[noreturn]] void fail_printing(Stream stream, int errnum) {
   // Best effort: when standard error is the stream that failed, this write fails as well.

@@ -11,6 +11,9 @@ namespace style {
 
 enum class Stream { Stdout, Stderr };
 
+/// The file descriptor of the stream.
+int stream_fd(Stream stream);
+
 /// The colour decision, as a pure function: `env` answers the value of an environment
 /// variable (none when unset) and `is_terminal` whether the stream is a terminal.
 /// NO_COLOR (non-empty) -> off; CLICOLOR_FORCE (non-empty) -> on; CLICOLOR == "0" -> off;

@@ -9,7 +9,9 @@
 
 #include <string>
 #include <system_error>
+#include <iterator>
 #include <utility>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -155,9 +157,7 @@ int fill_and_close(int fd, std::string_view data, const struct stat* replaced) {
 int write_in_place(const std::filesystem::path& path, std::string_view data) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return errno;
-  const int errnum = files::write_all(fd, data);
-  const int close_errnum = close_checked(fd);
-  return errnum != 0 ? errnum : close_errnum;
+  return fill_and_close(fd, data, /*replaced=*/nullptr);
 }
 
 // Makes `data` the whole content of `path`, all or nothing: the bytes go to a temporary file
@@ -230,6 +230,19 @@ void report(std::span<const GeneratedFile> files, bool dry_run) {
     style::print_stdout(fmt::format("{}{} {}", prefix, status_label(file.status),
                                     text::lossy_utf8(file.path.native())));
   }
+}
+
+Result<void> append(std::vector<GeneratedFile>& files, Result<std::vector<GeneratedFile>> step) {
+  if (!step) return fail(std::move(step.error()));
+  files.insert(files.end(), std::make_move_iterator(step->begin()),
+               std::make_move_iterator(step->end()));
+  return {};
+}
+
+Result<void> append(std::vector<GeneratedFile>& files, Result<GeneratedFile> step) {
+  if (!step) return fail(std::move(step.error()));
+  files.push_back(std::move(*step));
+  return {};
 }
 
 }  // namespace writers

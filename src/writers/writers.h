@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "error/error.h"
 
@@ -32,6 +33,10 @@ namespace writers {
 /// permission bits. Errors carry the system's text, never the path.
 Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_view content,
                                  bool force, bool dry_run);
+
+/// Appends the records of one generator step to those of the run, or hands its error on.
+Result<void> append(std::vector<GeneratedFile>& files, Result<std::vector<GeneratedFile>> step);
+Result<void> append(std::vector<GeneratedFile>& files, Result<GeneratedFile> step);
 
 /// Prints one line per record to standard output: "[created] path", "[skipped] path",
 /// "[dry-run] path", each label in its colour, with a yellow "[dry-run] " prefix in a dry run.

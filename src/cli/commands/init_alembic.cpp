@@ -30,7 +30,7 @@ Result<void> run_init_alembic(Alembic command) {
   if (!files) return fail(std::move(files).error());
   writers::report(*files, command.dry_run);
   // Shown after every generation, skipped files and dry runs included: the steps still apply.
-  style::print_stdout(fmt::format("{}", style::Cyan{kNextSteps}));
+  style::print_stdout(style::Cyan{kNextSteps}.str());
   return {};
 }
 

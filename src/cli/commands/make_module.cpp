@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -12,6 +11,7 @@
 #include "generators/main.h"
 #include "generators/module.h"
 #include "generators/registry.h"
+#include "layout/layout.h"
 #include "style/output.h"
 #include "style/style.h"
 #include "writers/writers.h"
@@ -19,29 +19,22 @@
 namespace cli {
 
 Result<void> run_make_module(Module command) {
-  // A name that cannot become a Python package is refused before anything is written.
-  if (auto valid = generators::module::check_feature_name(command.feature); !valid) {
-    return fail(std::move(valid).error());
-  }
   const std::filesystem::path root = resolve_dir(command.dir);
+  // Decided once: nothing the steps write changes which source directory the project uses.
+  const std::string source = layout::source_dir_name(root);
+  const bool dry_run = command.dry_run;
 
-  auto module_files = generators::module::generate_module(command.feature, root, std::nullopt,
-                                                          command.force, command.dry_run);
-  if (!module_files) return fail(std::move(module_files).error());
-  std::vector<GeneratedFile> files = std::move(*module_files);
-
-  auto core_files = generators::core::generate_core(root, std::nullopt, command.dry_run);
-  if (!core_files) return fail(std::move(core_files).error());
-  std::ranges::move(*core_files, std::back_inserter(files));
-
-  auto registry =
-      generators::registry::register_module(root, command.feature, std::nullopt, command.dry_run);
-  if (!registry) return fail(std::move(registry).error());
-  files.push_back(std::move(*registry));
-
-  auto main_file = generators::main::sync_main(root, std::nullopt, command.dry_run);
-  if (!main_file) return fail(std::move(main_file).error());
-  files.push_back(std::move(*main_file));
+  using writers::append;
+  std::vector<GeneratedFile> files;
+  Result<void> step = append(files, generators::module::generate_module(
+                                        command.feature, root, source, command.force, dry_run));
+  if (step) step = append(files, generators::core::generate_core(root, source, dry_run));
+  if (step) {
+    step = append(files,
+                  generators::registry::register_module(root, command.feature, source, dry_run));
+  }
+  if (step) step = append(files, generators::main::sync_main(root, source, dry_run));
+  if (!step) return step;
 
   writers::report(files, command.dry_run);
 
