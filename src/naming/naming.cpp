@@ -57,14 +57,14 @@ std::string lowercase(std::string_view word) {
   return out;
 }
 
+// The words, each transformed, with the separator between neighbours.
 template <typename Transform>
-std::string join_words(std::string_view text, std::string_view separator, Transform transform) {
+std::string join_words(const std::vector<std::string>& words, std::string_view separator,
+                       Transform transform) {
   std::string out;
-  bool first = true;
-  for (const std::string& word : split_words(text)) {
-    if (!first) out += separator;
-    out += transform(word);
-    first = false;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) out += separator;
+    out += transform(words[i]);
   }
   return out;
 }
@@ -113,18 +113,17 @@ std::string capitalize(std::string_view word) {
 }
 
 std::string join_lowercase(const std::vector<std::string>& words, char separator) {
-  std::string out;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    if (i > 0) out += separator;
-    out += lowercase(words[i]);
-  }
-  return out;
+  return join_words(words, std::string_view(&separator, 1), lowercase);
 }
 
 std::string to_snake(std::string_view text) { return join_lowercase(split_words(text), '_'); }
 std::string to_kebab(std::string_view text) { return join_lowercase(split_words(text), '-'); }
-std::string to_title(std::string_view text) { return join_words(text, " ", capitalize); }
-std::string to_pascal(std::string_view text) { return join_words(text, "", capitalize); }
+std::string to_title(std::string_view text) {
+  return join_words(split_words(text), " ", capitalize);
+}
+std::string to_pascal(std::string_view text) {
+  return join_words(split_words(text), "", capitalize);
+}
 
 std::string to_plural(std::string_view text) {
   // Every suffix tested is ASCII, and no ASCII byte occurs inside a longer UTF-8 character, so
