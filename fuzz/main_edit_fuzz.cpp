@@ -68,7 +68,8 @@ void check_lines_kept(const Case& input, std::string_view edited, const std::str
   std::map<std::string, int> may_add = {
       {"import importlib", 1},
       {fmt::format("from {}.modules import modules", input.source), 1}};
-  for (const std::string_view line : generators::main::kAutoMountBlock) ++may_add[std::string(line)];
+  for (const std::string_view line : generators::main::kAutoMountBlock)
+    ++may_add[std::string(line)];
 
   std::size_t next = 0;
   for (const std::string_view line : before) {

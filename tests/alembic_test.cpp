@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <initializer_list>
 #include <regex>
 #include <string>
@@ -40,7 +39,13 @@ TEST(Alembic, CreateDateFollowsTheCalendar) {
 }
 
 TEST(Alembic, BaselineIsStampedWithTheTimeOfTheRun) {
-  const auto now = [] { return format_create_date(std::time(nullptr)); };
+  // The same clock the program reads: time() may lag it by a tick, being served from a coarser
+  // clock, which would put the stamp after the "after" reading.
+  const auto now = [] {
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    using std::chrono::duration_cast, std::chrono::seconds;
+    return format_create_date(duration_cast<seconds>(since_epoch).count());
+  };
   testing_support::TempDir dir;
   const std::string before = now();
   ASSERT_TRUE(generators::alembic::generate_alembic(dir.path(), "src", false));

@@ -86,7 +86,8 @@ TEST(MainEdit, EditsEachCaseOnceAndOnlyOnce) {
       {"import importlib.util\napp = FastAPI()\n",
        "import importlib.util\n\nfrom src.modules import modules\n" + kApp},
       {"import importlib_metadata\napp = FastAPI()\n",
-       "import importlib\nimport importlib_metadata\n\nfrom src.modules import modules\n" + kApp},
+       "import importlib\nimport importlib_metadata\n\nfrom src.modules import modules\n" +
+           kApp},
       {"import importlib\nfrom src.modules import modules_extra\napp = FastAPI()\n",
        "import importlib\nfrom src.modules import modules\nfrom src.modules import modules_extra\n" +
            kApp},

@@ -91,7 +91,8 @@ std::string temp_suffix(unsigned attempt) {
   // here, O_EXCL takes care of any collision.
   std::uint64_t x = (static_cast<std::uint64_t>(::getpid()) << 32) ^
                     static_cast<std::uint64_t>(now.tv_nsec) ^
-                    (static_cast<std::uint64_t>(now.tv_sec) << 20) ^ (attempt * 0x9e3779b97f4a7c15u);
+                    (static_cast<std::uint64_t>(now.tv_sec) << 20) ^
+                    (attempt * 0x9e3779b97f4a7c15u);
   x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
   x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
   x ^= x >> 31;
