@@ -100,6 +100,15 @@ void add_help_command(Command& command) {
       ->allow_extra_args();
 }
 
+// A command that only groups subcommands: one of them is required, and alone it shows its help.
+template <typename Subcommands>
+void add_group(Command& parent, std::string name, std::string about) {
+  Command& group = parent.add_command(std::move(name), std::move(about));
+  augment_subcommands<Subcommands>(group);
+  group.subcommand_required = true;
+  group.help_when_bare = true;
+}
+
 // --- Conversion ---
 
 // An argument's id is the name of the field that it fills: the long name with '_' for '-',
@@ -178,6 +187,14 @@ ParserError unrecognized(const Command& subcommand) {
           "the subcommand '" + subcommand.get_name() + "' wasn't recognized"};
 }
 
+// The one subcommand matched at this level, which must be `name`.
+std::expected<const Command*, ParserError> matched_subcommand(const Command& matches,
+                                                              std::string_view name) {
+  auto matched = matched_subcommand(matches);
+  if (matched && (*matched)->get_name() != name) return std::unexpected(unrecognized(**matched));
+  return matched;
+}
+
 }  // namespace
 
 Command::Command(std::string name, Command* parent) : CLI::App("", std::move(name), parent) {
@@ -213,15 +230,8 @@ Command& augment_subcommands<Commands>(Command& command) {
   add_flag(create, "--dry-run", kDryRunHelp);
   add_flag(create, "-f,--force", "Overwrite an existing project");
 
-  Command& make = command.add_command("make", "Scaffold modules and core infrastructure");
-  augment_subcommands<MakeCommands>(make);
-  make.subcommand_required = true;
-  make.help_when_bare = true;
-
-  Command& init = command.add_command("init", "Add optional infrastructure to an existing project");
-  augment_subcommands<InitCommands>(init);
-  init.subcommand_required = true;
-  init.help_when_bare = true;
+  add_group<MakeCommands>(command, "make", "Scaffold modules and core infrastructure");
+  add_group<InitCommands>(command, "init", "Add optional infrastructure to an existing project");
 
   Command& list = command.add_command("list", "List registered modules and their boundaries");
   add_dir(list, kProjectRootHelp);
@@ -296,10 +306,9 @@ std::expected<Commands, ParserError> from_arg_matches_mut<Commands>(const Comman
 template <>
 std::expected<MakeCommands, ParserError> from_arg_matches_mut<MakeCommands>(
     const Command& matches) {
-  auto matched = matched_subcommand(matches);
+  auto matched = matched_subcommand(matches, "module");
   if (!matched) return std::unexpected(std::move(matched.error()));
   const Command& sub = **matched;
-  if (sub.get_name() != "module") return std::unexpected(unrecognized(sub));
   if (auto missing = first_missing(sub, {"feature", "dir", "dry_run", "force"})) {
     return std::unexpected(std::move(*missing));
   }
@@ -310,10 +319,9 @@ std::expected<MakeCommands, ParserError> from_arg_matches_mut<MakeCommands>(
 template <>
 std::expected<InitCommands, ParserError> from_arg_matches_mut<InitCommands>(
     const Command& matches) {
-  auto matched = matched_subcommand(matches);
+  auto matched = matched_subcommand(matches, "alembic");
   if (!matched) return std::unexpected(std::move(matched.error()));
   const Command& sub = **matched;
-  if (sub.get_name() != "alembic") return std::unexpected(unrecognized(sub));
   if (auto missing = first_missing(sub, {"dir", "dry_run"})) {
     return std::unexpected(std::move(*missing));
   }

@@ -63,13 +63,61 @@ std::size_t docstring_end(const Lines& lines, std::size_t start) {
   return lines.size();
 }
 
-// Whether an import line leaves its statement open: parentheses still to close before any
-// comment, or a backslash continuation. Nothing may be inserted after such a line, or the
-// inserted import would land inside the statement.
+/// Where a line of Python code leaves off: in code, or inside a string literal that goes on.
+struct StringState {
+  char quote = 0;  ///< the quote character of the open string; 0 in code
+  bool triple = false;
+};
+
+struct Parentheses {
+  std::ptrdiff_t opens = 0, closes = 0;
+};
+
+// Whether the quote character at `pos` is the first of three alike.
+bool triple_quote_at(std::string_view line, std::size_t pos) {
+  return pos + 2 < line.size() && line[pos + 1] == line[pos] && line[pos + 2] == line[pos];
+}
+
+// The parentheses of one line that belong to the code: those inside string literals and
+// comments do not count, so a title such as "Shop :)" cannot end the call early. `state` carries
+// a string that goes on to the next line (triple-quoted, or continued by a backslash).
+Parentheses count_code_parentheses(std::string_view line, StringState& state) {
+  Parentheses count;
+  bool continued = false;  // a backslash ended the line inside a one-line string
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (state.quote != 0) {
+      if (c == '\\') {
+        continued = i + 1 == line.size();
+        ++i;
+      } else if (c == state.quote && (!state.triple || triple_quote_at(line, i))) {
+        if (state.triple) i += 2;
+        state = {};
+      }
+    } else if (c == '#') {
+      break;
+    } else if (c == '"' || c == '\'') {
+      state.quote = c;
+      state.triple = triple_quote_at(line, i);
+      if (state.triple) i += 2;
+    } else if (c == '(') {
+      ++count.opens;
+    } else if (c == ')') {
+      ++count.closes;
+    }
+  }
+  if (state.quote != 0 && !state.triple && !continued) state = {};  // an unclosed string ends
+  return count;
+}
+
+// Whether an import line leaves its statement open: parentheses still to close, or a
+// backslash continuation. Nothing may be inserted after such a line, or the inserted import
+// would land inside the statement.
 bool continues_on_next_line(std::string_view line) {
   if (line.ends_with('\\')) return true;
-  const std::string_view code = line.substr(0, line.find('#'));
-  return std::ranges::count(code, '(') > std::ranges::count(code, ')');
+  StringState state;
+  const Parentheses count = count_code_parentheses(line, state);
+  return count.opens > count.closes;
 }
 
 bool is_import_line(std::string_view line) {
@@ -157,53 +205,6 @@ Lines rebuild_header(const ImportHeader& header) {
   }
   rebuilt.resize(rebuilt.size() + header.trailing_blanks);
   return rebuilt;
-}
-
-/// Where a line of Python code leaves off: in code, or inside a string literal that goes on.
-struct StringState {
-  char quote = 0;  ///< the quote character of the open string; 0 in code
-  bool triple = false;
-};
-
-struct Parentheses {
-  std::ptrdiff_t opens = 0, closes = 0;
-};
-
-// Whether the quote character at `pos` is the first of three alike.
-bool triple_quote_at(std::string_view line, std::size_t pos) {
-  return pos + 2 < line.size() && line[pos + 1] == line[pos] && line[pos + 2] == line[pos];
-}
-
-// The parentheses of one line that belong to the code: those inside string literals and
-// comments do not count, so a title such as "Shop :)" cannot end the call early. `state` carries
-// a string that goes on to the next line (triple-quoted, or continued by a backslash).
-Parentheses count_code_parentheses(std::string_view line, StringState& state) {
-  Parentheses count;
-  bool continued = false;  // a backslash ended the line inside a one-line string
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (state.quote != 0) {
-      if (c == '\\') {
-        continued = i + 1 == line.size();
-        ++i;
-      } else if (c == state.quote && (!state.triple || triple_quote_at(line, i))) {
-        if (state.triple) i += 2;
-        state = {};
-      }
-    } else if (c == '#') {
-      break;
-    } else if (c == '"' || c == '\'') {
-      state.quote = c;
-      state.triple = triple_quote_at(line, i);
-      if (state.triple) i += 2;
-    } else if (c == '(') {
-      ++count.opens;
-    } else if (c == ')') {
-      ++count.closes;
-    }
-  }
-  if (state.quote != 0 && !state.triple && !continued) state = {};  // an unclosed string ends
-  return count;
 }
 
 // The line that closes the application call, found by counting its parentheses; the application
