@@ -1,0 +1,73 @@
+#include "cli/parse.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/cli.h"
+#include "support/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+using cli::Alembic, cli::Cli, cli::Init, cli::List, cli::Make, cli::Module, cli::New;
+
+// The texts of the outcomes are checked end to end against the reference (cli_cases_test).
+TEST(CliParse, ArgumentListsBecomeTheCommandToRun) {
+  for (const auto& [args, command] : std::initializer_list<std::pair<Args, cli::Commands>>{
+           {{"new", "shop"}, New{"shop", ".", std::nullopt, "", false, false}},
+           {{"new", ".", "--title", "My Shop", "--description", "A shop", "-d", "../w",
+             "--dry-run", "-f"},
+            New{".", "../w", "My Shop", "A shop", true, true}},
+           {{"new", "--title=", "-fd../w", "--", "-x"}, New{"-x", "../w", "", "", false, true}},
+           {{"new", "shop", "-d=x", "--description=a=b", "--title", "-"},
+            New{"shop", "x", "-", "a=b", false, false}},
+           {{"new", "--", "new"}, New{"new", ".", std::nullopt, "", false, false}},
+           {{"make", "module", "user", "-f", "--dry-run"}, Make{Module{"user", ".", true, true}}},
+           {{"make", "module", "--dir", "d", "user"}, Make{Module{"user", "d", false, false}}},
+           {{"init", "alembic", "--dry-run", "-dx"}, Init{Alembic{"x", true}}},
+           {{"list"}, List{"."}},
+           {{"list", "--dir", "\xff/x"}, List{"\xff/x"}},
+       }) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const auto parsed = cli::parse_command_line(args);
+    ASSERT_TRUE(std::holds_alternative<Cli>(parsed)) << std::get<cli::ParserOutcome>(parsed).text;
+    EXPECT_EQ(std::get<Cli>(parsed), Cli{command});
+  }
+}
+
+TEST(CliParse, UsageLinesNameTheProgramByTheNameItWasStartedUnder) {
+  for (const auto& [argv0, name] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"brintle", "brintle"}, {"/usr/bin/prog", "prog"}, {"./x/prog/", "prog"},
+           {"a/./", "a"}, {"", "brintle"}, {".", "brintle"}, {"a/..", "brintle"},
+           {"pr\xffog", "brintle"}}) {
+    EXPECT_EQ(cli::program_name(argv0), name) << argv0;
+  }
+  const auto outcome = std::get<cli::ParserOutcome>(cli::parse_command_line({"list", "-x"}, "prog"));
+  EXPECT_TRUE(outcome.text.contains("\x1b[1mprog list\x1b[0m [OPTIONS]")) << outcome.text;
+}
+
+TEST(ResolveDir, OnlyTheCurrentDirectoryBecomesTheWorkingDirectory) {
+  for (const char* dir : {".", "./", ".//", "./."})
+    EXPECT_EQ(cli::resolve_dir(dir).native(), fs::current_path().native()) << dir;
+  for (const char* dir : {"", "..", "./x", "x/.", "../shop"})
+    EXPECT_EQ(cli::resolve_dir(dir).native(), dir) << dir;
+}
+
+TEST(ResolveDir, KeepsTheDotWhenTheWorkingDirectoryIsGone) {
+  const fs::path before = fs::current_path();
+  testing_support::TempDir temp;
+  ASSERT_EQ(::chdir(temp.path().c_str()), 0);
+  fs::remove(temp.path());
+  EXPECT_EQ(cli::resolve_dir("./").native(), "./");
+  ASSERT_EQ(::chdir(before.c_str()), 0);
+}
+
+}  // namespace
