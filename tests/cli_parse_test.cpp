@@ -50,7 +50,8 @@ TEST(CliParse, UsageLinesNameTheProgramByTheNameItWasStartedUnder) {
            {"pr\xffog", "brintle"}}) {
     EXPECT_EQ(cli::program_name(argv0), name) << argv0;
   }
-  const auto outcome = std::get<cli::ParserOutcome>(cli::parse_command_line({"list", "-x"}, "prog"));
+  const auto outcome =
+      std::get<cli::ParserOutcome>(cli::parse_command_line({"list", "-x"}, "prog"));
   EXPECT_TRUE(outcome.text.contains("\x1b[1mprog list\x1b[0m [OPTIONS]")) << outcome.text;
 }
 

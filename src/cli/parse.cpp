@@ -26,9 +26,13 @@ std::string valid(std::string_view text) { return sgr("\x1b[32m", text); }
 std::string invalid(std::string_view text) { return sgr("\x1b[33m", text); }
 std::string quoted(std::string text) { return "'" + std::move(text) + "'"; }
 
-bool is_named(const Arg& arg) { return arg.kind != ArgKind::Positional && arg.kind != ArgKind::Topics; }
+bool is_named(const Arg& arg) {
+  return arg.kind != ArgKind::Positional && arg.kind != ArgKind::Topics;
+}
 bool takes_value(const Arg& arg) { return arg.kind == ArgKind::Option; }
-bool is_builtin(const Arg& arg) { return arg.kind == ArgKind::Help || arg.kind == ArgKind::Version; }
+bool is_builtin(const Arg& arg) {
+  return arg.kind == ArgKind::Help || arg.kind == ArgKind::Version;
+}
 
 // "--dir <DIR>", "--force", "<NAME>": how messages name an argument; `style` marks the name.
 std::string arg_display(const Arg& arg, std::string (*style)(std::string_view) = nullptr) {
@@ -55,7 +59,9 @@ std::string help_usage(const Level& level) {
     if (arg.kind == ArgKind::Positional) usage += " <" + std::string(arg.value_name) + ">";
     if (arg.kind == ArgKind::Topics) usage += " [" + std::string(arg.value_name) + "]...";
   }
-  if (!command.subcommands.empty()) usage += command.subcommand_required ? " <COMMAND>" : " [COMMAND]";
+  if (!command.subcommands.empty()) {
+    usage += command.subcommand_required ? " <COMMAND>" : " [COMMAND]";
+  }
   return usage;
 }
 
@@ -145,10 +151,12 @@ std::string smart_usage(const Level& level, const std::vector<const Arg*>& used)
   return usage;
 }
 
-std::vector<std::string> similar(std::string_view word, const std::vector<std::string_view>& names) {
+std::vector<std::string> similar(std::string_view word,
+                                 const std::vector<std::string_view>& names) {
   std::vector<std::pair<double, std::string_view>> scored;
   for (std::string_view name : names) {
-    if (const double score = text::jaro_similarity(word, name); score > 0.7) scored.push_back({score, name});
+    const double score = text::jaro_similarity(word, name);
+    if (score > 0.7) scored.push_back({score, name});
   }
   std::ranges::stable_sort(scored, {}, &std::pair<double, std::string_view>::first);
   std::vector<std::string> found;
@@ -180,7 +188,9 @@ class Parser {
     }
     if (auto outcome = resolve()) return *std::move(outcome);
     const Command& command = *level_.command;
-    if (!command.subcommands.empty()) return ParserOutcome{help_text(level_, false), Stream::Stderr, 2};
+    if (!command.subcommands.empty()) {
+      return ParserOutcome{help_text(level_, false), Stream::Stderr, 2};
+    }
     for (const Arg& arg : command.args) {
       if (arg.kind == ArgKind::Positional && !value_of(arg.id)) return missing(arg);
     }
@@ -188,6 +198,7 @@ class Parser {
   }
 
  private:
+  using Matched = std::pair<const Arg*, std::string>;
   struct Pending {
     const Arg* arg;
     std::optional<std::string> value;
@@ -253,8 +264,9 @@ class Parser {
       (void)text::decode_utf8(arg, next);
       const std::string_view flag = arg.substr(at, next - at);
       const Command& command = *level_.command;
-      const auto found = std::ranges::find_if(
-          command.args, [&](const Arg& a) { return a.short_name != 0 && flag == std::string_view(&a.short_name, 1); });
+      const auto found = std::ranges::find_if(command.args, [&](const Arg& a) {
+        return a.short_name != 0 && flag == std::string_view(&a.short_name, 1);
+      });
       if (found == command.args.end()) return unknown_short("-" + std::string(flag));
       if (!takes_value(*found)) {
         if (auto outcome = react(*found, std::nullopt, false)) return outcome;
@@ -304,7 +316,7 @@ class Parser {
       return ParserOutcome{std::string(level_.command->name) + " " + std::string(version()) + "\n",
                            Stream::Stdout, 0};
     }
-    if (std::ranges::find(matched_, &arg, &std::pair<const Arg*, std::string>::first) != matched_.end()) {
+    if (std::ranges::find(matched_, &arg, &Matched::first) != matched_.end()) {
       return usage_error("the argument " + quoted(invalid(arg_display(arg))) +
                              " cannot be used multiple times",
                          {}, help_usage(level_));
@@ -422,8 +434,11 @@ class Parser {
     std::vector<std::string> tips;
     if (auto found = similar(arg, names); !found.empty()) {
       std::string list;
-      for (const std::string& name : found) list += (list.empty() ? "" : ", ") + quoted(valid(name));
-      tips.push_back((found.size() == 1 ? "a similar subcommand exists: " : "some similar subcommands exist: ") + list);
+      for (const std::string& name : found) {
+        list += (list.empty() ? "" : ", ") + quoted(valid(name));
+      }
+      tips.push_back(found.size() == 1 ? "a similar subcommand exists: " + list
+                                       : "some similar subcommands exist: " + list);
     }
     return usage_error("unrecognized subcommand " + quoted(invalid(arg)), tips, help_usage(level_));
   }
@@ -445,8 +460,9 @@ class Parser {
       const auto& subs = target.command->subcommands;
       const auto sub = std::ranges::find(subs, args_[at], &Command::name);
       if (sub == subs.end()) {
-        return usage_error("unrecognized subcommand " + quoted(invalid(text::lossy_utf8(args_[at]))),
-                           {}, help_usage(target));
+        const std::string topic = text::lossy_utf8(args_[at]);
+        return usage_error("unrecognized subcommand " + quoted(invalid(topic)), {},
+                           help_usage(target));
       }
       target = {&*sub, target.bin + " " + std::string(sub->name)};
     }
@@ -486,7 +502,7 @@ class Parser {
   bool trailing_ = false;
   std::size_t positionals_ = 0;
   std::optional<Pending> pending_;
-  std::vector<std::pair<const Arg*, std::string>> matched_;
+  std::vector<Matched> matched_;
 };
 
 }  // namespace
