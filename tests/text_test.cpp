@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,17 @@ TEST(Text, LossyUtf8GivesOneReplacementPerMaximalInvalidSubpart) {
             "a" + r + "b" + r + "c" + r + "\U0001F600");
   // Overlong forms, surrogates and values past U+10FFFF break at their second byte.
   EXPECT_EQ(text::lossy_utf8("\xC0\xAF\xE0\x80\x80\xED\xA0\x80\xF4\x90\x80\x80"), r4 + r4 + r4);
+}
+
+TEST(Text, JaroSimilarityComparesCodePoints) {
+  struct Case { std::string_view a, b; double similarity; };
+  for (const Case& c : std::initializer_list<Case>{
+           {"", "", 1.0}, {"a", "", 0.0}, {"help", "help", 1.0}, {"ab", "ba", 0.0},
+           {"MARTHA", "MARHTA", 17.0 / 18}, {"DIXON", "DICKSONX", 23.0 / 30},
+           {"nwe", "new", 5.0 / 9}, {"nelp", "new", 13.0 / 18},
+           {"caf\u00E9", "cafe", 5.0 / 6}, {"\u00E9\u00E9", "\u00E9\u00E9", 1.0}}) {
+    EXPECT_DOUBLE_EQ(text::jaro_similarity(c.a, c.b), c.similarity) << c.a << " ~ " << c.b;
+  }
 }
 
 }  // namespace

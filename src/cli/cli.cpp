@@ -1,23 +1,12 @@
 #include "cli/cli.h"
 
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <vector>
-
-#include "cli/parse.h"
-#include "files/files.h"
 
 namespace cli {
 
 namespace {
-
-// The parser's texts ignore write failures: a closed pipe or a full disk leaves the status as
-// the parser decided it.
-void write_ignoring_failures(style::Stream stream, std::string_view text) {
-  (void)files::write_all(style::stream_fd(stream), text);
-}
 
 // Whether `dir`, compared as paths component by component, is ".": a leading "." followed by
 // nothing but separators and further "." components (".", "./", ".//", "./.").
@@ -35,20 +24,6 @@ bool is_current_dir(const std::filesystem::path& dir) {
 }
 
 }  // namespace
-
-Result<void> main(int argc, char** argv) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-
-  auto parsed = parse_command_line(args);
-  if (const auto* outcome = std::get_if<ParserOutcome>(&parsed)) {
-    write_ignoring_failures(outcome->stream, outcome->text);
-    std::exit(outcome->status);
-  }
-  std::optional<Commands>& command = std::get<Cli>(parsed).command;
-  if (!command) return {};
-  return execute(std::move(*command));
-}
 
 Result<void> execute(Commands command) {
   return std::visit(

@@ -7,10 +7,6 @@
 
 namespace cli {
 
-/// Parses the process arguments and runs the command. Help, version and usage errors end
-/// the process from inside (status 0 or 2).
-Result<void> main(int argc, char** argv);
-
 /// Runs one parsed command.
 Result<void> execute(Commands command);
 

@@ -1,73 +1,45 @@
 #pragma once
 
-#include <expected>
-#include <map>
-#include <string>
+#include <optional>
+#include <string_view>
+#include <vector>
 
-#include <CLI/CLI.hpp>
-
-#include "cli/commands.h"
-
-// The command-line definition on CLI11 and the conversion of its parse result into `Cli`.
+// The command line as data: every command with its arguments, help texts and settings. The
+// parser (cli/parse.h) walks the process arguments over this table and renders help from it.
 namespace cli {
 
-/// One command of the definition: a CLI11 App plus what CLI11 has no place for.
-class Command : public CLI::App {
- public:
-  /// A command named `name` with the help flags `-h` and `--help` and at most one subcommand.
-  explicit Command(std::string name, Command* parent = nullptr);
+/// How an argument is given on the command line.
+enum class ArgKind { Positional, Option, Flag, Help, Version, Topics };
 
-  /// Adds the subcommand `name` with its about (the short help) and returns it.
-  Command& add_command(std::string name, std::string about);
+/// One argument of a command. Its id is the name of the field that it fills.
+struct Arg {
+  std::string_view id;
+  ArgKind kind;
+  char short_name = 0;
+  std::string_view long_name = {};
+  std::string_view value_name = {};
+  std::string_view help = {};
+  std::optional<std::string_view> default_value = std::nullopt;
+  /// A path may hold any bytes but must not be empty; any other value must be UTF-8.
+  bool is_path = false;
+};
 
-  /// Shown by the long help (`--help`) in place of the about; empty when there is none.
-  std::string long_about;
-  /// Given nothing, the command prints its help to standard error and the status is 2.
-  bool help_when_bare = false;
-  /// The command does nothing by itself: one of its subcommands must follow.
+/// One command: its subcommands are listed in help in their order, `help` last.
+struct Command {
+  std::string_view name;
+  std::string_view about;
+  /// Shown by `--help` in place of the about; empty when there is none.
+  std::string_view long_about;
+  std::vector<Arg> args;
+  std::vector<Command> subcommands;
+  /// The command only groups subcommands: one must follow, and alone it shows its help.
   bool subcommand_required = false;
-  /// The default of each option that has one; help shows it, also when it is empty.
-  std::map<const CLI::Option*, std::string> defaults;
 };
 
-/// The kinds of error that the conversion reports.
-enum class ParserErrorKind { MissingSubcommand, InvalidSubcommand, MissingRequiredArgument };
+/// The version line's number, as the build gives it.
+std::string_view version();
 
-/// An error of the parser raised by the conversion.
-struct ParserError {
-  ParserErrorKind kind;
-  std::string message;
-  bool operator==(const ParserError&) const = default;
-};
-
-/// Adds the subcommands, the version, the about and the settings of the command line to
-/// `top`, a command named "brintle" with nothing else, and returns it.
-Command& augment_args(Command& top);
-
-/// Adds the subcommands that the parsed type T (Commands, MakeCommands or InitCommands)
-/// converts from to `command`, and the parser's own `help` subcommand after them.
-template <typename T>
-Command& augment_subcommands(Command& command);
-template <>
-Command& augment_subcommands<Commands>(Command& command);
-template <>
-Command& augment_subcommands<MakeCommands>(Command& command);
-template <>
-Command& augment_subcommands<InitCommands>(Command& command);
-
-/// Converts the parse result of one command level into T (Cli, Commands, MakeCommands or
-/// InitCommands).
-template <typename T>
-std::expected<T, ParserError> from_arg_matches_mut(const Command& matches);
-template <>
-std::expected<Cli, ParserError> from_arg_matches_mut<Cli>(const Command& matches);
-template <>
-std::expected<Commands, ParserError> from_arg_matches_mut<Commands>(const Command& matches);
-template <>
-std::expected<MakeCommands, ParserError> from_arg_matches_mut<MakeCommands>(
-    const Command& matches);
-template <>
-std::expected<InitCommands, ParserError> from_arg_matches_mut<InitCommands>(
-    const Command& matches);
+/// The top command "brintle" with the whole tree below it.
+const Command& command_line();
 
 }  // namespace cli

@@ -1,13 +1,12 @@
-// CLI11 glue: help, usage errors, suggestions and value checks.
 #include "cli/parse.h"
 
 #include <algorithm>
-#include <expected>
-#include <numeric>
 #include <optional>
-#include <set>
 #include <string_view>
+#include <utility>
 
+#include "cli/definitions.h"
+#include "files/files.h"
 #include "text/text.h"
 
 namespace cli {
@@ -16,466 +15,521 @@ namespace {
 
 using style::Stream;
 
-// --- The command tree ---
+// --- Styles of the parser's texts ---
 
-// Every App of the definition is a Command.
-const Command& as_command(const CLI::App& app) { return static_cast<const Command&>(app); }
+std::string sgr(std::string_view codes, std::string_view text) {
+  return std::string(codes) + std::string(text) + "\x1b[0m";
+}
+std::string header(std::string_view text) { return sgr("\x1b[1m\x1b[4m", text); }
+std::string literal(std::string_view text) { return sgr("\x1b[1m", text); }
+std::string valid(std::string_view text) { return sgr("\x1b[32m", text); }
+std::string invalid(std::string_view text) { return sgr("\x1b[33m", text); }
+std::string quoted(std::string text) { return "'" + std::move(text) + "'"; }
 
-// "brintle make module"
-std::string command_path(const CLI::App& command) {
-  std::string path = command.get_name();
-  for (const CLI::App* up = command.get_parent(); up != nullptr; up = up->get_parent()) {
-    path = up->get_name() + " " + path;
+bool is_named(const Arg& arg) {
+  return arg.kind != ArgKind::Positional && arg.kind != ArgKind::Topics;
+}
+bool takes_value(const Arg& arg) { return arg.kind == ArgKind::Option; }
+bool is_builtin(const Arg& arg) {
+  return arg.kind == ArgKind::Help || arg.kind == ArgKind::Version;
+}
+
+// "--dir <DIR>", "--force", "<NAME>": how messages name an argument; `style` marks the name.
+std::string arg_display(const Arg& arg, std::string (*style)(std::string_view) = nullptr) {
+  if (!is_named(arg)) return "<" + std::string(arg.value_name) + ">";
+  const std::string name = "--" + std::string(arg.long_name);
+  const std::string shown = style ? style(name) : name;
+  return takes_value(arg) ? shown + " <" + std::string(arg.value_name) + ">" : shown;
+}
+
+// --- Help ---
+
+// A command as the parse reached it: its definition and its name in usage lines.
+struct Level {
+  const Command* command;
+  std::string bin;
+};
+
+std::string help_usage(const Level& level) {
+  const Command& command = *level.command;
+  std::string usage = literal(level.bin);
+  if (std::ranges::any_of(command.args, [](const Arg& a) { return is_named(a) && !is_builtin(a); }))
+    usage += " [OPTIONS]";
+  for (const Arg& arg : command.args) {
+    if (arg.kind == ArgKind::Positional) usage += " <" + std::string(arg.value_name) + ">";
+    if (arg.kind == ArgKind::Topics) usage += " [" + std::string(arg.value_name) + "]...";
   }
-  return path;
-}
-
-std::vector<const Command*> subcommands_of(const Command& command) {
-  std::vector<const Command*> subcommands;
-  for (const CLI::App* sub : command.get_subcommands({})) subcommands.push_back(&as_command(*sub));
-  return subcommands;
-}
-
-const Command* find_subcommand(const Command& command, std::string_view name) {
-  for (const Command* sub : subcommands_of(command)) {
-    if (sub->get_name() == name) return sub;
+  if (!command.subcommands.empty()) {
+    usage += command.subcommand_required ? " <COMMAND>" : " [COMMAND]";
   }
-  return nullptr;
-}
-
-// The innermost command that the parse selected.
-const Command& selected_command(const Command& top) {
-  const CLI::App* command = &top;
-  while (!command->get_subcommands().empty()) command = command->get_subcommands().front();
-  return as_command(*command);
-}
-
-// The help and version flags, which end the parse.
-bool is_builtin(const Command& command, const CLI::Option* option) {
-  return option == command.get_help_ptr() || option == command.get_help_all_ptr() ||
-         option == command.get_version_ptr();
-}
-
-// The command's own positional arguments or options, in their order.
-std::vector<const CLI::Option*> own_arguments(const Command& command, bool positional) {
-  return command.get_options([&](const CLI::Option* option) {
-    return option->get_positional() == positional && !is_builtin(command, option);
-  });
-}
-
-bool takes_value(const CLI::Option& option) { return option.get_expected_max() > 0; }
-
-bool looks_like_option(std::string_view arg) { return arg.size() > 1 && arg.front() == '-'; }
-
-// --- Help and usage ---
-
-// "-d, --dir <DIR>", "    --dry-run": the column of names in the options list.
-std::string option_names(const CLI::Option& option) {
-  std::string names = "    ";
-  if (!option.get_snames().empty()) {
-    names = "-" + option.get_snames().front() + (option.get_lnames().empty() ? "" : ", ");
-  }
-  if (!option.get_lnames().empty()) names += "--" + option.get_lnames().front();
-  if (takes_value(option)) names += " <" + option.get_type_name() + ">";
-  return names;
+  return usage;
 }
 
 struct Row {
-  std::string name;
+  std::string name;  // styled
+  std::size_t width;
   std::string help;
+  std::optional<std::string_view> default_value;
 };
 
-struct Section {
-  std::string_view title;
-  std::vector<Row> rows;
-};
-
-std::vector<Row> option_rows(const Command& command, HelpMode mode) {
-  std::vector<Row> rows;
-  for (const CLI::Option* option : own_arguments(command, false)) {
-    std::string help = option->get_description();
-    if (auto found = command.defaults.find(option); found != command.defaults.end()) {
-      help += (help.empty() ? "[default: " : " [default: ") + found->second + "]";
-    }
-    rows.push_back({option_names(*option), std::move(help)});
-  }
-  if (command.get_help_ptr() != nullptr) {
-    std::string help = "Print help";
-    if (!command.long_about.empty()) {
-      help += mode == HelpMode::Short ? " (see more with '--help')" : " (see a summary with '-h')";
-    }
-    // `-h` and `--help` are two flags to CLI11 (short and long help) and one line here.
-    rows.push_back({"-h, --help", std::move(help)});
-  }
-  if (const CLI::Option* version = command.get_version_ptr(); version != nullptr) {
-    rows.push_back({option_names(*version), version->get_description()});
-  }
-  return rows;
+std::string help_row_text(const Arg& arg, const Command& command, bool long_help) {
+  if (arg.kind != ArgKind::Help) return std::string(arg.help);
+  if (command.long_about.empty()) return "Print help";
+  return long_help ? "Print help (see a summary with '-h')" : "Print help (see more with '--help')";
 }
 
-// --- Usage errors ---
-
-ParserOutcome usage_error(const Command& command, std::string_view message,
-                          std::string_view tip = {}) {
-  std::string text = "error: " + std::string(message) + "\n\n";
-  if (!tip.empty()) text += "  tip: " + std::string(tip) + "\n\n";
-  text += "Usage: " + usage(command) + "\n\nFor more information, try '--help'.\n";
-  return {std::move(text), Stream::Stderr, 2};
-}
-
-// Arguments are quoted back as the user typed them, with bytes that are not UTF-8 replaced.
-std::string quote_arg(std::string_view arg) { return "'" + text::lossy_utf8(arg) + "'"; }
-
-ParserOutcome unexpected_argument(const Command& command, std::string_view arg,
-                                  std::string_view tip = {}) {
-  return usage_error(command, "unexpected argument " + quote_arg(arg) + " found", tip);
-}
-
-std::size_t edit_distance(std::string_view from, std::string_view to) {
-  std::vector<std::size_t> row(to.size() + 1);
-  std::iota(row.begin(), row.end(), std::size_t{0});
-  for (std::size_t i = 1; i <= from.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= to.size(); ++j) {
-      const std::size_t above = row[j];
-      row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (from[i - 1] == to[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[to.size()];
-}
-
-// The candidate closest to `word` when it is at most two edits away; the first on a tie.
-std::optional<std::string> similar(std::string_view word,
-                                   const std::vector<std::string>& candidates) {
-  std::optional<std::string> best;
-  std::size_t best_distance = 3;
-  for (const std::string& candidate : candidates) {
-    if (const std::size_t distance = edit_distance(word, candidate); distance < best_distance) {
-      best = candidate;
-      best_distance = distance;
-    }
-  }
-  return best;
-}
-
-std::string subcommand_tip(const Command& command, std::string_view arg) {
-  std::vector<std::string> names;
-  for (const Command* sub : subcommands_of(command)) names.push_back(sub->get_name());
-  const auto name = similar(arg, names);
-  return name ? "a similar subcommand exists: '" + *name + "'" : std::string();
-}
-
-std::string option_tip(const Command& command, std::string_view arg) {
-  std::vector<std::string> names;
-  for (const CLI::Option* option : command.get_options()) {
-    for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
-  }
-  const auto name = similar(arg, names);
-  return name ? "a similar argument exists: '" + *name + "'" : std::string();
-}
-
-ParserOutcome missing_arguments(const Command& command) {
-  std::string message = "the following required arguments were not provided:";
-  for (const CLI::Option* positional : own_arguments(command, true)) {
-    if (positional->get_required() && positional->count() == 0) {
-      message += "\n  " + arg_display(*positional);
-    }
-  }
-  return usage_error(command, message);
-}
-
-// --- The walk over the arguments ---
-
-// CLI11 lacks some rules of this command line, so the arguments are walked first, in order,
-// as the command tree reads them. The walk reports the first of these errors: an unknown
-// option, subcommand or surplus positional (with a suggestion), a value given to a flag, an
-// option repeated or left without its value. It rewrites what CLI11 would read otherwise:
-// "--title=" is an empty value, not a bare option; "-d=x" gives "x"; a cluster "-fd x" is
-// split. It stops after a help or version flag, as what follows is never read. And it moves
-// the positional values of the innermost command to the end, behind "--", so that CLI11
-// cannot take "++" or a subcommand's name for anything else.
-class Walk {
- public:
-  Walk(const Command& top, const std::vector<std::string>& args) : current_(&top), args_(args) {}
-
-  // The arguments for CLI11, in order, or the usage error met first.
-  std::expected<std::vector<std::string>, ParserOutcome> run() {
-    for (; index_ < args_.size(); ++index_) {
-      const std::string& arg = args_[index_];
-      Step step;
-      if (only_positionals_ || !looks_like_option(arg)) {
-        step = positional(arg);
-      } else if (arg == "--") {
-        only_positionals_ = true;
-        step = Step::Next;
-      } else if (arg.starts_with("--")) {
-        step = long_option(arg);
-      } else {
-        step = short_options(arg);
-      }
-      if (step == Step::Fail) return std::unexpected(std::move(*error_));
-      if (step == Step::Stop) break;
-    }
-    if (!positionals_.empty()) {
-      tokens_.push_back("--");
-      tokens_.insert(tokens_.end(), positionals_.begin(), positionals_.end());
-    }
-    return std::move(tokens_);
-  }
-
- private:
-  enum class Step { Next, Stop, Fail };
-
-  Step fail(ParserOutcome error) {
-    error_ = std::move(error);
-    return Step::Fail;
-  }
-
-  bool has_free_slot() const {
-    const std::vector<const CLI::Option*> slots = own_arguments(*current_, true);
-    return filled_ < slots.size() || (!slots.empty() && slots.back()->get_allow_extra_args());
-  }
-
-  Step positional(const std::string& arg) {
-    if (!only_positionals_) {
-      if (const Command* sub = find_subcommand(*current_, arg)) {
-        tokens_.push_back(arg);
-        current_ = sub;
-        filled_ = 0;
-        return Step::Next;
-      }
-    }
-    if (!has_free_slot()) {
-      return fail(unexpected_argument(*current_, arg,
-                                      only_positionals_ ? "" : subcommand_tip(*current_, arg)));
-    }
-    positionals_.push_back(arg);
-    ++filled_;
-    return Step::Next;
-  }
-
-  Step long_option(std::string_view arg) {
-    const std::size_t equals = arg.find('=');
-    const std::string name(arg.substr(0, equals));
-    std::optional<std::string> value;
-    if (equals != std::string_view::npos) value = std::string(arg.substr(equals + 1));
-    const CLI::Option* option = current_->get_option_no_throw(name);
-    if (option == nullptr) {
-      return fail(unexpected_argument(*current_, name, option_tip(*current_, name)));
-    }
-    return occurrence(*option, name, std::move(value));
-  }
-
-  Step short_options(std::string_view arg) {
-    for (std::size_t at = 1; at < arg.size();) {
-      const std::size_t length = character_length(arg, at);
-      const std::string name = "-" + std::string(arg.substr(at, length));
-      const CLI::Option* option = current_->get_option_no_throw(name);
-      if (option == nullptr) return fail(unexpected_argument(*current_, name));
-      const std::string_view rest = arg.substr(at + length);
-      std::optional<std::string> value;
-      if (rest.starts_with('=')) {
-        value = std::string(rest.substr(1));
-      } else if (takes_value(*option) && !rest.empty()) {
-        value = std::string(rest);
-      }
-      const Step step = occurrence(*option, name, std::move(value));
-      if (step != Step::Next || takes_value(*option)) return step;
-      at += length;
-    }
-    return Step::Next;
-  }
-
-  // One use of `option`, spelled `name`, with the value given after "=" or attached.
-  Step occurrence(const CLI::Option& option, const std::string& name,
-                  std::optional<std::string> value) {
-    if (!seen_.insert(&option).second) {
-      return fail(usage_error(*current_, "the argument '" + arg_display(option) +
-                                             "' cannot be used multiple times"));
-    }
-    if (!takes_value(option)) {
-      if (value) {
-        return fail(usage_error(*current_, "unexpected value " + quote_arg(*value) + " for '" +
-                                               arg_display(option) +
-                                               "' found; no more were expected"));
-      }
-      tokens_.push_back(name);
-      return is_builtin(*current_, &option) ? Step::Stop : Step::Next;
-    }
-    if (!value) {
-      const bool has_next = index_ + 1 < args_.size();
-      if (!has_next || looks_like_option(args_[index_ + 1])) {
-        std::string tip;
-        if (has_next) {
-          const std::string& next = args_[index_ + 1];
-          tip = "to pass " + quote_arg(next) + " as a value, use " + quote_arg(name + "=" + next);
-        }
-        return fail(usage_error(*current_,
-                                value_required_message(option),
-                                tip));
-      }
-      value = args_[++index_];
-    }
-    tokens_.push_back(name);
-    tokens_.push_back(*std::move(value));
-    return Step::Next;
-  }
-
-  // The bytes of the (UTF-8) character at `at`, so that "-é" is named whole in a message.
-  static std::size_t character_length(std::string_view arg, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(arg[at]);
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    return std::min(length, arg.size() - at);
-  }
-
-  const Command* current_;
-  const std::vector<std::string>& args_;
-  std::size_t index_ = 0;
-  bool only_positionals_ = false;
-  std::size_t filled_ = 0;  // positional values of the current command
-  std::set<const CLI::Option*> seen_;
-  std::vector<std::string> tokens_;
-  std::vector<std::string> positionals_;
-  std::optional<ParserOutcome> error_;
-};
-
-// --- After the walk ---
-
-// Runs CLI11 over the walked arguments. Its help, version and errors become the outcome.
-std::optional<ParserOutcome> run_parser(Command& top, const std::vector<std::string>& tokens) {
-  try {
-    // CLI11 takes the arguments last first.
-    top.parse(std::vector<std::string>(tokens.rbegin(), tokens.rend()));
-    return std::nullopt;
-  } catch (const CLI::CallForHelp&) {
-    return ParserOutcome{help_text(selected_command(top), HelpMode::Short), Stream::Stdout, 0};
-  } catch (const CLI::CallForAllHelp&) {
-    return ParserOutcome{help_text(selected_command(top), HelpMode::Long), Stream::Stdout, 0};
-  } catch (const CLI::CallForVersion& version) {
-    return ParserOutcome{std::string(version.what()) + "\n", Stream::Stdout, 0};
-  } catch (const CLI::RequiredError&) {
-    return missing_arguments(selected_command(top));
-  } catch (const CLI::ValidationError& error) {
-    // CLI11 puts the option's name before the message of the check: "--dir: <message>".
-    std::string_view message = error.what();
-    if (const std::size_t colon = message.find(": "); colon != std::string_view::npos) {
-      message.remove_prefix(colon + 2);
-    }
-    return usage_error(selected_command(top), message);
-  } catch (const CLI::Error& error) {
-    return usage_error(selected_command(top), error.what());
-  }
-}
-
-// `brintle help make module`: the long help of the command that the topics name.
-ParserOutcome help_for_topics(const Command& help) {
-  const Command* target = &as_command(*help.get_parent());
-  for (const CLI::Option* topics : own_arguments(help, true)) {
-    for (const std::string& topic : topics->results()) {
-      const Command* sub = find_subcommand(*target, topic);
-      if (sub == nullptr) {
-        return unexpected_argument(*target, topic, subcommand_tip(*target, topic));
-      }
-      target = sub;
-    }
-  }
-  return {help_text(*target, HelpMode::Long), Stream::Stdout, 0};
-}
-
-}  // namespace
-
-std::string arg_display(const CLI::Option& option) {
-  if (option.get_positional()) {
-    const std::string name = option.get_name(true);
-    const std::string shown = option.get_required() ? "<" + name + ">" : "[" + name + "]";
-    return option.get_allow_extra_args() ? shown + "..." : shown;
-  }
-  // The long name, or the short one when there is no long name.
-  std::string shown = option.get_name();
-  if (takes_value(option)) shown += " <" + option.get_type_name() + ">";
-  return shown;
-}
-
-std::string value_required_message(const CLI::Option& option) {
-  return "a value is required for '" + arg_display(option) + "' but none was supplied";
-}
-
-std::string usage(const Command& command) {
-  std::string line = command_path(command);
-  if (!command.get_options([](const CLI::Option* option) { return option->nonpositional(); })
-           .empty()) {
-    line += " [OPTIONS]";
-  }
-  for (const CLI::Option* positional : own_arguments(command, true)) {
-    line += " " + arg_display(*positional);
-  }
-  if (!subcommands_of(command).empty()) line += " <COMMAND>";
-  return line;
-}
-
-std::string help_text(const Command& command, HelpMode mode) {
-  const std::vector<Section> sections = [&] {
-    Section subcommands{"Commands", {}};
-    for (const Command* sub : subcommands_of(command)) {
-      subcommands.rows.push_back({sub->get_name(), sub->get_description()});
-    }
-    Section positionals{"Arguments", {}};
-    for (const CLI::Option* positional : own_arguments(command, true)) {
-      positionals.rows.push_back({arg_display(*positional), positional->get_description()});
-    }
-    return std::vector<Section>{subcommands, positionals, {"Options", option_rows(command, mode)}};
-  }();
-
-  // One column of help texts for the whole page.
+std::string section(std::string_view title, const std::vector<Row>& rows, bool long_help) {
   std::size_t width = 0;
-  for (const Section& section : sections) {
-    for (const Row& row : section.rows) width = std::max(width, row.name.size());
-  }
-
-  const bool long_about = mode == HelpMode::Long && !command.long_about.empty();
-  std::string text = long_about ? command.long_about : command.get_description();
-  text += "\n\nUsage: " + usage(command) + "\n";
-  for (const Section& section : sections) {
-    if (section.rows.empty()) continue;
-    text += "\n" + std::string(section.title) + ":\n";
-    for (const Row& row : section.rows) {
-      text += "  " + row.name;
-      if (!row.help.empty()) text += std::string(width - row.name.size() + 2, ' ') + row.help;
+  for (const Row& row : rows) width = std::max(width, row.width);
+  std::string text = "\n" + header(title) + "\n";
+  for (const Row& row : rows) {
+    if (long_help) {
+      text += (&row == rows.data() ? "  " : "\n  ") + row.name + "\n          " + row.help + "\n";
+      if (row.default_value) {
+        text += "          \n          [default: " + std::string(*row.default_value) + "]\n";
+      }
+    } else {
+      text += "  " + row.name + std::string(width - row.width + 2, ' ') + row.help;
+      if (row.default_value) text += " [default: " + std::string(*row.default_value) + "]";
       text += "\n";
     }
   }
   return text;
 }
 
-std::variant<Cli, ParserOutcome> parse_command_line(const std::vector<std::string>& args) {
-  Command top("brintle");
-  augment_args(top);
-
-  auto tokens = Walk(top, args).run();
-  if (!tokens) return std::move(tokens.error());
-  if (auto outcome = run_parser(top, *tokens)) return *std::move(outcome);
-
-  const Command& selected = selected_command(top);
-  // The parser's own help subcommand.
-  if (&selected != &top && selected.get_name() == "help") return help_for_topics(selected);
-  if (!subcommands_of(selected).empty()) {
-    if (selected.help_when_bare) {
-      return ParserOutcome{help_text(selected, HelpMode::Short), Stream::Stderr, 2};
-    }
-    if (selected.subcommand_required) {
-      return usage_error(selected, "a subcommand is required but one was not provided");
+std::string help_text(const Level& level, bool long_help) {
+  const Command& command = *level.command;
+  long_help = long_help && !command.long_about.empty();
+  std::string text = std::string(long_help ? command.long_about : command.about) + "\n\n" +
+                     header("Usage:") + " " + help_usage(level) + "\n";
+  std::vector<Row> commands, arguments, options;
+  for (const Command& sub : command.subcommands)
+    commands.push_back({literal(sub.name), sub.name.size(), std::string(sub.about), {}});
+  for (const Arg& arg : command.args) {
+    const std::string help = help_row_text(arg, command, long_help);
+    if (arg.kind == ArgKind::Topics) {
+      const std::string name = "[" + std::string(arg.value_name) + "]...";
+      arguments.push_back({name, name.size(), help, {}});
+    } else if (arg.kind == ArgKind::Positional) {
+      arguments.push_back({arg_display(arg), arg_display(arg).size(), help, {}});
+    } else {
+      std::string name = arg.short_name ? literal(std::string{'-', arg.short_name}) + ", " : "    ";
+      name += arg_display(arg, literal);
+      options.push_back({std::move(name), 4 + arg_display(arg).size(), help, arg.default_value});
     }
   }
+  if (!commands.empty()) text += section("Commands:", commands, long_help);
+  if (!arguments.empty()) text += section("Arguments:", arguments, long_help);
+  if (!options.empty()) text += section("Options:", options, long_help);
+  return text;
+}
 
-  auto cli = from_arg_matches_mut<Cli>(top);
-  if (!cli) {
-    // The conversion error is formatted against a definition built afresh, as it was at the start.
-    Command fresh("brintle");
-    return usage_error(augment_args(fresh), cli.error().message);
+// --- Usage errors ---
+
+ParserOutcome usage_error(std::string_view message, const std::vector<std::string>& tips,
+                          const std::optional<std::string>& usage) {
+  std::string text = sgr("\x1b[1m\x1b[31m", "error:") + " " + std::string(message) + "\n";
+  if (!tips.empty()) text += "\n";
+  for (const std::string& tip : tips) text += "  " + valid("tip:") + " " + tip + "\n";
+  if (usage) text += "\n" + header("Usage:") + " " + *usage + "\n";
+  text += "\nFor more information, try '" + literal("--help") + "'.\n";
+  return {std::move(text), Stream::Stderr, 2};
+}
+
+// The usage that names the arguments an error involved, with the required positionals.
+std::string smart_usage(const Level& level, const std::vector<const Arg*>& used) {
+  std::string usage = literal(level.bin);
+  std::vector<const Arg*> shown;
+  for (const Arg* arg : used) {
+    if (is_named(*arg) && std::ranges::find(shown, arg) == shown.end()) shown.push_back(arg);
   }
-  return std::move(*cli);
+  for (const Arg* arg : shown) usage += " " + arg_display(*arg, literal);
+  for (const Arg& arg : level.command->args) {
+    if (arg.kind == ArgKind::Positional) usage += " " + arg_display(arg);
+  }
+  if (level.command->subcommand_required) usage += " <COMMAND>";
+  return usage;
+}
+
+std::vector<std::string> similar(std::string_view word,
+                                 const std::vector<std::string_view>& names) {
+  std::vector<std::pair<double, std::string_view>> scored;
+  for (std::string_view name : names) {
+    const double score = text::jaro_similarity(word, name);
+    if (score > 0.7) scored.push_back({score, name});
+  }
+  std::ranges::stable_sort(scored, {}, &std::pair<double, std::string_view>::first);
+  std::vector<std::string> found;
+  for (const auto& [score, name] : scored) found.emplace_back(name);
+  return found;
+}
+
+std::vector<std::string_view> long_names(const Command& command) {
+  std::vector<std::string_view> names;
+  for (const Arg& arg : command.args) {
+    if (!arg.long_name.empty()) names.push_back(arg.long_name);
+  }
+  return names;
+}
+
+// --- The walk over the arguments ---
+
+// The arguments are read left to right as the command tree reads them. A value is checked when
+// the next argument is read, or at the end: so an unknown argument right after a bad value is
+// reported as unknown.
+class Parser {
+ public:
+  Parser(const std::vector<std::string>& args, std::string_view program)
+      : args_(args), level_{&command_line(), std::string(program)} {}
+
+  std::variant<Cli, ParserOutcome> run() {
+    for (; index_ < args_.size(); ++index_) {
+      if (auto outcome = step(args_[index_])) return *std::move(outcome);
+    }
+    if (auto outcome = resolve()) return *std::move(outcome);
+    const Command& command = *level_.command;
+    if (!command.subcommands.empty()) {
+      return ParserOutcome{help_text(level_, false), Stream::Stderr, 2};
+    }
+    for (const Arg& arg : command.args) {
+      if (arg.kind == ArgKind::Positional && !value_of(arg.id)) return missing(arg);
+    }
+    return convert();
+  }
+
+ private:
+  using Matched = std::pair<const Arg*, std::string>;
+  struct Pending {
+    const Arg* arg;
+    std::optional<std::string> value;
+  };
+
+  std::optional<ParserOutcome> step(const std::string& arg) {
+    const Command& command = *level_.command;
+    if (!trailing_) {
+      for (const Command& sub : command.subcommands) {
+        if (sub.name != arg) continue;
+        if (sub.name == "help") return help_topics();
+        level_ = {&sub, level_.bin + " " + std::string(sub.name)};
+        positionals_ = 0;
+        return std::nullopt;
+      }
+      if (arg == "--") {
+        trailing_ = true;
+        return std::nullopt;
+      }
+      if (arg.size() > 2 && arg.starts_with("--")) return long_option(arg.substr(2));
+      if (arg.size() > 1 && arg.starts_with('-')) return short_options(arg);
+      if (pending_ && !pending_->value && takes_value(*pending_->arg)) {
+        pending_->value = arg;
+        return std::nullopt;
+      }
+    }
+    const auto slot = std::ranges::find(command.args, ArgKind::Positional, &Arg::kind);
+    if (slot == command.args.end() || positionals_ > 0) {
+      (void)resolve();
+      return unexpected_positional(arg);
+    }
+    if (auto outcome = resolve()) return outcome;
+    pending_ = Pending{&*slot, arg};
+    ++positionals_;
+    return std::nullopt;
+  }
+
+  std::optional<ParserOutcome> long_option(std::string_view arg) {
+    const std::size_t equals = arg.find('=');
+    const std::string_view name = arg.substr(0, equals);
+    std::optional<std::string> value;
+    if (equals != std::string_view::npos) value = std::string(arg.substr(equals + 1));
+    const Command& command = *level_.command;
+    const auto found = std::ranges::find(command.args, name, &Arg::long_name);
+    if (found == command.args.end()) {
+      (void)resolve();
+      return unknown_long(text::lossy_utf8(name));
+    }
+    if (takes_value(*found)) {
+      if (value) return react(*found, std::move(value), true);
+      if (auto outcome = resolve()) return outcome;
+      pending_ = Pending{&*found, std::nullopt};
+      return std::nullopt;
+    }
+    if (value) return unneeded_value(*found, *value);
+    return react(*found, std::nullopt, true);
+  }
+
+  std::optional<ParserOutcome> short_options(std::string_view arg) {
+    const std::size_t valid_end = valid_utf8_prefix(arg);
+    for (std::size_t at = 1; at < valid_end;) {
+      std::size_t next = at;
+      (void)text::decode_utf8(arg, next);
+      const std::string_view flag = arg.substr(at, next - at);
+      const Command& command = *level_.command;
+      const auto found = std::ranges::find_if(command.args, [&](const Arg& a) {
+        return a.short_name != 0 && flag == std::string_view(&a.short_name, 1);
+      });
+      if (found == command.args.end()) return unknown_short("-" + std::string(flag));
+      if (!takes_value(*found)) {
+        if (auto outcome = react(*found, std::nullopt, false)) return outcome;
+        at = next;
+        continue;
+      }
+      std::string_view rest = arg.substr(next);
+      if (rest.empty()) {
+        if (auto outcome = resolve()) return outcome;
+        pending_ = Pending{&*found, std::nullopt};
+        return std::nullopt;
+      }
+      if (rest.starts_with('=')) rest.remove_prefix(1);
+      return react(*found, std::string(rest), false);
+    }
+    if (valid_end < arg.size()) return unknown_short("-" + text::lossy_utf8(arg.substr(valid_end)));
+    return std::nullopt;
+  }
+
+  // The number of bytes that open `arg` as well-formed UTF-8.
+  static std::size_t valid_utf8_prefix(std::string_view arg) {
+    std::size_t end = 0;
+    while (end < arg.size()) {
+      std::size_t next = end;
+      (void)text::decode_utf8(arg, next);
+      if (!text::is_valid_utf8(arg.substr(end, next - end))) break;
+      end = next;
+    }
+    return end;
+  }
+
+  // The pending argument (an option waiting for its value, or a positional) takes effect.
+  std::optional<ParserOutcome> resolve() {
+    if (!pending_) return std::nullopt;
+    Pending pending = *std::exchange(pending_, std::nullopt);
+    if (!pending.value) return value_missing(*pending.arg);
+    return react(*pending.arg, std::move(pending.value), true);
+  }
+
+  std::optional<ParserOutcome> react(const Arg& arg, std::optional<std::string> value,
+                                     bool long_form) {
+    if (auto outcome = resolve()) return outcome;
+    if (arg.kind == ArgKind::Help) {
+      return ParserOutcome{help_text(level_, long_form), Stream::Stdout, 0};
+    }
+    if (arg.kind == ArgKind::Version) {
+      return ParserOutcome{std::string(level_.command->name) + " " + std::string(version()) + "\n",
+                           Stream::Stdout, 0};
+    }
+    if (std::ranges::find(matched_, &arg, &Matched::first) != matched_.end()) {
+      return usage_error("the argument " + quoted(invalid(arg_display(arg))) +
+                             " cannot be used multiple times",
+                         {}, help_usage(level_));
+    }
+    matched_.emplace_back(&arg, value.value_or(""));
+    if (!value) return std::nullopt;
+    if (arg.is_path && value->empty()) return value_missing(arg);
+    if (!arg.is_path && !text::is_valid_utf8(*value)) {
+      return usage_error("invalid UTF-8 was detected in one or more arguments", {},
+                         help_usage(level_));
+    }
+    return std::nullopt;
+  }
+
+  // --- The errors, each with the usage the reference parser gives it ---
+
+  std::vector<const Arg*> matched_args() const {
+    std::vector<const Arg*> used;
+    for (const auto& [arg, value] : matched_) used.push_back(arg);
+    return used;
+  }
+
+  ParserOutcome value_missing(const Arg& arg) const {
+    return usage_error("a value is required for " + quoted(invalid(arg_display(arg))) +
+                           " but none was supplied",
+                       {}, std::nullopt);
+  }
+
+  ParserOutcome missing(const Arg& arg) const {
+    std::vector<const Arg*> used = matched_args();
+    used.push_back(&arg);
+    return usage_error(
+        "the following required arguments were not provided:\n  " + valid(arg_display(arg)), {},
+        smart_usage(level_, used));
+  }
+
+  ParserOutcome unknown_short(const std::string& flag) {
+    (void)resolve();
+    std::vector<std::string> tips;
+    if (has_positional()) tips.push_back(trailing_tip(flag));
+    return usage_error("unexpected argument " + quoted(invalid(flag)) + " found", tips,
+                       help_usage(level_));
+  }
+
+  ParserOutcome unknown_long(const std::string& name) {
+    const std::string flag = "--" + name;
+    std::vector<const Arg*> used = matched_args();
+    std::vector<std::string> tips;
+    const Command& command = *level_.command;
+    if (auto names = similar(name, long_names(command)); !names.empty()) {
+      const auto suggested = std::ranges::find(command.args, names.back(), &Arg::long_name);
+      used.push_back(&*suggested);
+      tips.push_back("a similar argument exists: " + quoted(valid("--" + names.back())));
+    } else if (auto sub = subcommand_with_similar_long(name)) {
+      tips.push_back(quoted(valid(*sub)) + " exists");
+    } else if (has_positional()) {
+      tips.push_back(trailing_tip(flag));
+    }
+    return usage_error("unexpected argument " + quoted(invalid(flag)) + " found", tips,
+                       used.empty() ? help_usage(level_) : smart_usage(level_, used));
+  }
+
+  // "new --force" for `brintle --forc new`: the subcommand named first among the arguments
+  // that follow whose own long names hold a similar one.
+  std::optional<std::string> subcommand_with_similar_long(const std::string& name) const {
+    std::optional<std::string> best;
+    std::size_t best_at = args_.size();
+    for (const Command& sub : level_.command->subcommands) {
+      const auto names = similar(name, long_names(sub));
+      const auto at = std::find(args_.begin() + index_ + 1, args_.end(), sub.name) - args_.begin();
+      if (names.empty() || static_cast<std::size_t>(at) >= best_at) continue;
+      best_at = at;
+      best = std::string(sub.name) + " --" + names.back();
+    }
+    return best;
+  }
+
+  ParserOutcome unneeded_value(const Arg& flag, const std::string& value) {
+    std::string usage;
+    if (matched_.empty()) {
+      usage = smart_usage(level_, {&flag});
+    } else {
+      // Once one of its arguments took effect, the command's arguments are named as one group.
+      usage = literal(level_.bin) + (flag.kind == ArgKind::Help ? " " + literal("--help") : "");
+      std::string group;
+      for (const Arg& arg : level_.command->args) {
+        if (is_builtin(arg)) continue;
+        group += (group.empty() ? "" : "|") +
+                 (is_named(arg) ? arg_display(arg) : std::string(arg.value_name));
+      }
+      usage += " <" + group + ">";
+    }
+    (void)resolve();
+    return usage_error("unexpected value " + quoted(invalid(text::lossy_utf8(value))) + " for " +
+                           quoted(literal("--" + std::string(flag.long_name))) +
+                           " found; no more were expected",
+                       {}, usage);
+  }
+
+  ParserOutcome unexpected_positional(const std::string& raw) const {
+    const std::string arg = text::lossy_utf8(raw);
+    const Command& command = *level_.command;
+    if (command.subcommands.empty()) {
+      return usage_error("unexpected argument " + quoted(invalid(arg)) + " found", {},
+                         help_usage(level_));
+    }
+    std::vector<std::string_view> names;
+    for (const Command& sub : command.subcommands) names.push_back(sub.name);
+    if (trailing_ && std::ranges::find(names, raw) != names.end()) {
+      return usage_error("unexpected argument " + quoted(invalid(arg)) + " found",
+                         {"subcommand " + quoted(valid(arg)) + " exists; to use it, remove the " +
+                          quoted(invalid("--")) + " before it"},
+                         help_usage(level_));
+    }
+    std::vector<std::string> tips;
+    if (auto found = similar(arg, names); !found.empty()) {
+      std::string list;
+      for (const std::string& name : found) {
+        list += (list.empty() ? "" : ", ") + quoted(valid(name));
+      }
+      tips.push_back(found.size() == 1 ? "a similar subcommand exists: " + list
+                                       : "some similar subcommands exist: " + list);
+    }
+    return usage_error("unrecognized subcommand " + quoted(invalid(arg)), tips, help_usage(level_));
+  }
+
+  std::string trailing_tip(const std::string& flag) const {
+    return "to pass " + quoted(invalid(flag)) + " as a value, use " + quoted(valid("-- " + flag));
+  }
+
+  bool has_positional() const {
+    const auto& args = level_.command->args;
+    return std::ranges::find(args, ArgKind::Positional, &Arg::kind) != args.end();
+  }
+
+  // `brintle help make module`: every argument after `help` names a subcommand of the one
+  // before; the last one's long help is printed.
+  ParserOutcome help_topics() const {
+    Level target = level_;
+    for (std::size_t at = index_ + 1; at < args_.size(); ++at) {
+      const auto& subs = target.command->subcommands;
+      const auto sub = std::ranges::find(subs, args_[at], &Command::name);
+      if (sub == subs.end()) {
+        const std::string topic = text::lossy_utf8(args_[at]);
+        return usage_error("unrecognized subcommand " + quoted(invalid(topic)), {},
+                           help_usage(target));
+      }
+      target = {&*sub, target.bin + " " + std::string(sub->name)};
+    }
+    return {help_text(target, true), Stream::Stdout, 0};
+  }
+
+  // --- Conversion ---
+
+  std::optional<std::string> value_of(std::string_view id) const {
+    for (const auto& [arg, value] : matched_) {
+      if (arg->id == id) return value;
+    }
+    for (const Arg& arg : level_.command->args) {
+      if (arg.id == id && arg.default_value) return std::string(*arg.default_value);
+    }
+    return std::nullopt;
+  }
+  std::string value(std::string_view id) const { return value_of(id).value_or(""); }
+  bool flag(std::string_view id) const { return value_of(id).has_value(); }
+
+  Cli convert() const {
+    const std::string_view name = level_.command->name;
+    if (name == "new") {
+      return {New{value("name"), value("dir"), value_of("title"), value("description"),
+                  flag("dry_run"), flag("force")}};
+    }
+    if (name == "module") {
+      return {Make{Module{value("feature"), value("dir"), flag("dry_run"), flag("force")}}};
+    }
+    if (name == "alembic") return {Init{Alembic{value("dir"), flag("dry_run")}}};
+    return {List{value("dir")}};
+  }
+
+  const std::vector<std::string>& args_;
+  std::size_t index_ = 0;
+  Level level_;
+  bool trailing_ = false;
+  std::size_t positionals_ = 0;
+  std::optional<Pending> pending_;
+  std::vector<Matched> matched_;
+};
+
+}  // namespace
+
+std::string program_name(std::string_view argv0) {
+  std::string_view last;
+  for (std::size_t start = 0; start <= argv0.size();) {
+    std::size_t end = std::min(argv0.find('/', start), argv0.size());
+    const std::string_view component = argv0.substr(start, end - start);
+    // A "." inside a path names nothing; one at its start names the current directory.
+    if (!component.empty() && (component != "." || start == 0)) last = component;
+    start = end + 1;
+  }
+  if (last.empty() || last == "." || last == ".." || !text::is_valid_utf8(last)) return "brintle";
+  return std::string(last);
+}
+
+std::variant<Cli, ParserOutcome> parse_command_line(const std::vector<std::string>& args,
+                                                    std::string_view program) {
+  return Parser(args, program).run();
+}
+
+void print_outcome(const ParserOutcome& outcome) {
+  const std::string text = style::colour_enabled(outcome.stream)
+                               ? outcome.text
+                               : style::strip_ansi(outcome.text);
+  (void)files::write_all(style::stream_fd(outcome.stream), text);
 }
 
 }  // namespace cli

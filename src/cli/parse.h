@@ -1,19 +1,19 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/definitions.h"
 #include "style/output.h"
 
-// Parsing the process arguments against the definition: the glue that CLI11 needs for help,
-// usage errors, suggestions and the value rules, and the layout of the parser's texts.
+// Parsing the process arguments against the command table (cli/definitions.h), and the
+// texts the parser prints instead of running a command: help, the version and usage errors.
 namespace cli {
 
-/// What the parser prints instead of running a command (help, the version or a usage error),
-/// and the status that the process then ends with.
+/// What the parser prints instead of running a command, and the status the process ends
+/// with. The text carries its colour codes; they are stripped when colour is off.
 struct ParserOutcome {
   std::string text;
   style::Stream stream;
@@ -21,23 +21,17 @@ struct ParserOutcome {
   bool operator==(const ParserOutcome&) const = default;
 };
 
-/// Parses the arguments (without the program name) and converts them into the command line
-/// to run, or into the parser's outcome.
-std::variant<Cli, ParserOutcome> parse_command_line(const std::vector<std::string>& args);
+/// The name usage lines give the program: the file name of `argv0` when it is UTF-8,
+/// "brintle" otherwise.
+std::string program_name(std::string_view argv0);
 
-/// The short help (`-h`) shows a command's about, the long help (`--help`) its long about.
-enum class HelpMode { Short, Long };
+/// Parses the arguments (without the program name) into the command line to run, or into
+/// the parser's outcome; `program` names the program in usage lines.
+std::variant<Cli, ParserOutcome> parse_command_line(const std::vector<std::string>& args,
+                                                    std::string_view program = "brintle");
 
-/// The help text of `command`, ending with a line feed.
-std::string help_text(const Command& command, HelpMode mode);
-
-/// The usage of `command`: "brintle new [OPTIONS] <NAME>".
-std::string usage(const Command& command);
-
-/// An argument as messages name it: "--dir <DIR>", "--dry-run", "<NAME>".
-std::string arg_display(const CLI::Option& option);
-
-/// The usage error of an option given without its value, or with an empty one.
-std::string value_required_message(const CLI::Option& option);
+/// Writes the outcome's text to its stream, without colour when colour is off there. Write
+/// failures are ignored: the status stays the outcome's.
+void print_outcome(const ParserOutcome& outcome);
 
 }  // namespace cli

@@ -1,10 +1,16 @@
 #include <cerrno>
 #include <csignal>
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <string>
+#include <variant>
+#include <vector>
+
 #include "cli/cli.h"
+#include "cli/parse.h"
 #include "style/output.h"
 
 namespace {
@@ -30,7 +36,15 @@ int main(int argc, char** argv) {
   // whole, not kill the process halfway through a command.
   std::signal(SIGXFSZ, SIG_IGN);
   occupy_closed_standard_descriptors();
-  auto result = cli::main(argc, argv);
+  const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+  auto parsed = cli::parse_command_line(args, cli::program_name(argc > 0 ? argv[0] : ""));
+  if (const auto* outcome = std::get_if<cli::ParserOutcome>(&parsed)) {
+    cli::print_outcome(*outcome);
+    return outcome->status;
+  }
+  std::optional<cli::Commands>& command = std::get<cli::Cli>(parsed).command;
+  if (!command) return EXIT_SUCCESS;
+  auto result = cli::execute(std::move(*command));
   if (result) return EXIT_SUCCESS;
   style::print_error_line(result.error().joined());
   return EXIT_FAILURE;

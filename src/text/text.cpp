@@ -1,5 +1,9 @@
 #include "text/text.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 namespace text {
 
 bool is_white_space(char32_t c) {
@@ -146,6 +150,42 @@ std::string lossy_utf8(std::string_view bytes) {
     pos += sequence.length;
   }
   return out;
+}
+
+double jaro_similarity(std::string_view a, std::string_view b) {
+  const auto code_points = [](std::string_view text) {
+    std::u32string decoded;
+    for (std::size_t pos = 0; pos < text.size();) decoded += decode_utf8(text, pos);
+    return decoded;
+  };
+  const std::u32string left = code_points(a), right = code_points(b);
+  if (left.empty() && right.empty()) return 1.0;
+  if (left.empty() || right.empty()) return 0.0;
+  const std::size_t reach = std::max(left.size(), right.size()) / 2;
+  const std::size_t window = reach > 0 ? reach - 1 : 0;
+  std::vector<bool> left_matched(left.size()), right_matched(right.size());
+  std::size_t matches = 0;
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    const std::size_t end = std::min(right.size(), i + window + 1);
+    for (std::size_t j = i > window ? i - window : 0; j < end; ++j) {
+      if (right_matched[j] || left[i] != right[j]) continue;
+      left_matched[i] = right_matched[j] = true;
+      ++matches;
+      break;
+    }
+  }
+  if (matches == 0) return 0.0;
+  // Matched characters that come in a different order, counted in halves.
+  std::size_t out_of_order = 0;
+  for (std::size_t i = 0, j = 0; i < left.size(); ++i) {
+    if (!left_matched[i]) continue;
+    while (!right_matched[j]) ++j;
+    if (left[i] != right[j++]) ++out_of_order;
+  }
+  const double m = static_cast<double>(matches);
+  return (m / static_cast<double>(left.size()) + m / static_cast<double>(right.size()) +
+          (m - static_cast<double>(out_of_order / 2)) / m) /
+         3.0;
 }
 
 }  // namespace text

@@ -43,6 +43,10 @@ std::string join_lines(const std::vector<std::string>& lines);
 /// The text with every trailing "\n" removed (a "\r" stops the removal).
 std::string_view strip_trailing_newlines(std::string_view text);
 
+/// The Jaro similarity of two texts compared code point by code point: 1 for equal texts, 0
+/// when they share nothing (and when exactly one is empty). Mistyped names are matched by it.
+double jaro_similarity(std::string_view a, std::string_view b);
+
 /// The bytes as text for display: each maximal ill-formed UTF-8 subpart becomes one U+FFFD.
 std::string lossy_utf8(std::string_view bytes);
 

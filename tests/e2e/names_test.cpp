@@ -10,7 +10,7 @@
 
 TEST(Names, OddNamesGiveAProjectOrAClearErrorAndChangeNothing) {
   const std::string no_letter = "\": it has no ASCII letter or digit\n", module = "src/modules/";
-  const std::string utf8_error = "error: invalid UTF-8 was detected\n";
+  const std::string utf8_error = "error: invalid UTF-8 was detected in one or more arguments\n";
   struct Case {
     std::string command, name;
     int status;
