@@ -127,6 +127,10 @@ std::optional<std::size_t> special_width(utf8proc_int32_t code_point) {
   }
 }
 
+bool is_spanning_number_sign(utf8proc_int32_t c) {
+  return (c >= 0x600 && c <= 0x604) || c == 0x6DD || c == 0x110BD || c == 0x110CD;
+}
+
 std::size_t code_point_width(utf8proc_int32_t code_point, utf8proc_int32_t next) {
   if (code_point == '\r' && next == '\n') return 0;
   // Controls are written out as they are, so each takes the column it is counted for.
@@ -135,8 +139,9 @@ std::size_t code_point_width(utf8proc_int32_t code_point, utf8proc_int32_t next)
   const utf8proc_property_t* property = utf8proc_get_property(code_point);
   if (property->ignorable) return 0;
   const auto bound = property->boundclass;
-  // A prepended mark joins the character after it.
-  if (bound == UTF8PROC_BOUNDCLASS_PREPEND) return 0;
+  // A prepended mark joins the character after it, except the number signs that span the
+  // digits after them.
+  if (bound == UTF8PROC_BOUNDCLASS_PREPEND) return is_spanning_number_sign(code_point) ? 1 : 0;
   // Grapheme extenders are combining; the skin-tone modifiers share the class but stand alone.
   if (bound == UTF8PROC_BOUNDCLASS_EXTEND && !is_emoji_modifier(code_point)) return 0;
   if (bound == UTF8PROC_BOUNDCLASS_V || bound == UTF8PROC_BOUNDCLASS_T) return 0;
