@@ -186,7 +186,9 @@ bool is_curly_quote(utf8proc_int32_t c) {
   return c == 0x2018 || c == 0x2019 || c == 0x201C || c == 0x201D;
 }
 
-bool is_tifinagh_consonant(utf8proc_int32_t c) { return (c >= 0x2D31 && c <= 0x2D65) || c == 0x2D6F; }
+bool is_tifinagh_consonant(utf8proc_int32_t c) {
+  return (c >= 0x2D31 && c <= 0x2D65) || c == 0x2D6F;
+}
 
 // What the script ligatures change against the sum of their parts: each drawn as one
 // character, or (a curly quote with the second variation selector) as a wide one.
