@@ -66,7 +66,12 @@ TEST(Table, DisplayWidthCountsTerminalColumns) {
   const std::pair<std::string_view, std::size_t> cases[] = {
       {"src.modules.blog", 16}, {"路径", 4}, {"e\u0301", 1}, {"x\u200By", 2}, {"\x1b\t\x7f", 3},
       {"\U0001F469\u200D\U0001F4BB", 2}, {"👍🏽", 2}, {"❤\uFE0F", 2}, {"❤", 1}, {"🇺🇸🇩🇪", 4},
-      {"🇺🇸", 2}, {"a\r", 2}, {"a\r\nb", 3}, {"\r\n", 1}, {"é\r\n", 2}};
+      {"🇺🇸", 2}, {"a\r", 2}, {"a\r\nb", 3}, {"\r\n", 1}, {"é\r\n", 2},
+      // Script ligatures and the characters the library widens, as it measures them.
+      {"\u0644\u064E\u0627", 1}, {"\u0644 \u0627", 3}, {"\u05D0\u200D\u05DC", 1},
+      {"\u1780\u17D2\u1780", 1}, {"\u17D2\u1783", 1}, {"\u115F", 2}, {"\u17D8", 3},
+      {"\u2018\uFE01", 2}, {"\u2018\uFE00", 1}, {"\u0605\u0661", 1}, {"\u0600\u0661", 2},
+      {"\uA4F8\uA4FC\uA4F8a", 3}, {"\u2D31\u2D7F\u2D32\u2D31\u200D\u2D32", 2}};
   for (const auto& [text, width] : cases) EXPECT_EQ(table::display_width(text), width) << text;
 }
 

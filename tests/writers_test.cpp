@@ -108,8 +108,9 @@ TEST(WriteFile, WriteCutShortBySizeLimitKeepsOldBytesAndLeavesNothingBehind) {
 
 TEST(Report, OneLinePerRecordWithThePlainLabels) {
   const auto shown = [](std::vector<GeneratedFile> files, bool dry_run) {
-    const auto print = [&] { writers::report(files, dry_run); };
-    return style::strip_ansi(testing_support::run_function(print).out);
+    std::string shown;
+    for (const std::string& line : writers::report(files, dry_run)) shown += line + "\n";
+    return style::strip_ansi(shown);
   };
   const std::vector<GeneratedFile> files{{"a", "x", WriteStatus::Created},
                                          {"caf\xe9/\xff.py", "x", WriteStatus::Skipped},

@@ -152,7 +152,8 @@ void print_line(Stream stream, std::string_view text) {
 }
 
 void print_error_line(std::string_view chain) {
-  print_line(Stream::Stderr, fmt::format("{} {}", Red{"error:"}, chain));
+  // The chain quotes names and paths as the user gave them.
+  print_line(Stream::Stderr, fmt::format("{} {}", Red{"error:"}, escape_controls(chain)));
 }
 
 }  // namespace style

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,11 @@ void print_line(Stream stream, std::string_view text);
 
 /// print_line on standard output: the rule for the command layer's own messages.
 inline void print_stdout(std::string_view text) { print_line(Stream::Stdout, text); }
+
+/// print_stdout of each line in turn (the run report).
+inline void print_stdout(std::span<const std::string> lines) {
+  for (const std::string& line : lines) print_stdout(line);
+}
 
 /// Writes the error line "error: <chain>" (prefix in red) to standard error by print_line's rule.
 void print_error_line(std::string_view chain);

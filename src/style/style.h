@@ -29,6 +29,12 @@ struct Styled {
   std::string str() const { return fmt::format("{}{}{}", kSgr.open, text, kSgr.close); }
 };
 
+/// The text with every control character but tab written as an escape, in the error line's
+/// form: \n, \r, \x1b, \x7f, \x9b (C0 controls, DEL, C1 controls). Text from a project's files
+/// or the command line goes through it before it is styled: it cannot drive the terminal, and
+/// the program's own colour codes still work.
+std::string escape_controls(std::string_view text);
+
 using Red = Styled<kRed>;
 using Green = Styled<kGreen>;
 using Yellow = Styled<kYellow>;

@@ -1,7 +1,9 @@
 #include "table/table.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include <utf8proc.h>
@@ -106,13 +108,40 @@ bool is_text_presentation_sequence(std::span<const utf8proc_int32_t> cluster) {
          utf8proc_charwidth(cluster[0]) == 2 && !is_enclosed_ideographic(cluster[0]);
 }
 
+// Characters whose width the table library fixes against their Unicode properties.
+std::optional<std::size_t> special_width(utf8proc_int32_t code_point) {
+  switch (code_point) {
+    case 0x115F:  // HANGUL CHOSEONG FILLER stands in for a whole wide syllable
+    case 0x17A4:  // KHMER INDEPENDENT VOWEL QAA
+      return 2;
+    case 0x17D8:  // KHMER SIGN BEYYAL
+      return 3;
+    case 0x2D7F:  // TIFINAGH CONSONANT JOINER, outside a bi-consonant
+    case 0xFF9E:  // the halfwidth katakana sound marks take a cell of their own
+    case 0xFF9F:
+      return 1;
+    case 0xA8FA:  // DEVANAGARI CARET
+      return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool is_spanning_number_sign(utf8proc_int32_t c) {
+  return (c >= 0x600 && c <= 0x604) || c == 0x6DD || c == 0x110BD || c == 0x110CD;
+}
+
 std::size_t code_point_width(utf8proc_int32_t code_point, utf8proc_int32_t next) {
   if (code_point == '\r' && next == '\n') return 0;
   // Controls are written out as they are, so each takes the column it is counted for.
   if (code_point <= 0xA0) return 1;
+  if (const auto width = special_width(code_point)) return *width;
   const utf8proc_property_t* property = utf8proc_get_property(code_point);
   if (property->ignorable) return 0;
   const auto bound = property->boundclass;
+  // A prepended mark joins the character after it, except the number signs that span the
+  // digits after them.
+  if (bound == UTF8PROC_BOUNDCLASS_PREPEND) return is_spanning_number_sign(code_point) ? 1 : 0;
   // Grapheme extenders are combining; the skin-tone modifiers share the class but stand alone.
   if (bound == UTF8PROC_BOUNDCLASS_EXTEND && !is_emoji_modifier(code_point)) return 0;
   if (bound == UTF8PROC_BOUNDCLASS_V || bound == UTF8PROC_BOUNDCLASS_T) return 0;
@@ -128,6 +157,64 @@ std::size_t sum_of_widths(std::span<const utf8proc_int32_t> code_points) {
     width += code_point_width(code_points[i], next);
   }
   return width;
+}
+
+bool is_joining_group_lam(utf8proc_int32_t c) {
+  return c == 0x644 || (c >= 0x6B5 && c <= 0x6B8) || c == 0x76A || c == 0x8A6 || c == 0x8C7;
+}
+
+bool is_joining_group_alef(utf8proc_int32_t c) {
+  return c == 0x622 || c == 0x623 || c == 0x625 || c == 0x627 || (c >= 0x671 && c <= 0x673) ||
+         c == 0x675 || c == 0x773 || c == 0x774 || (c >= 0x870 && c <= 0x882);
+}
+
+// The marks that may stand between lam and alef without breaking their ligature.
+bool is_transparent_mark(utf8proc_int32_t c) {
+  const auto category = utf8proc_category(c);
+  return category == UTF8PROC_CATEGORY_MN || category == UTF8PROC_CATEGORY_ME;
+}
+
+// The letters that a Khmer coeng sign turns into a subscript under the letter before.
+bool is_khmer_coeng_eligible(utf8proc_int32_t c) {
+  return (c >= 0x1780 && c <= 0x1782) || (c >= 0x1784 && c <= 0x1787) ||
+         (c >= 0x1789 && c <= 0x178C) || (c >= 0x178E && c <= 0x1793) ||
+         (c >= 0x1795 && c <= 0x1798) || (c >= 0x179B && c <= 0x179D) || c == 0x17A0 ||
+         c == 0x17A2 || c == 0x17A7 || c == 0x17AB || c == 0x17AC || c == 0x17AF;
+}
+
+bool is_curly_quote(utf8proc_int32_t c) {
+  return c == 0x2018 || c == 0x2019 || c == 0x201C || c == 0x201D;
+}
+
+bool is_tifinagh_consonant(utf8proc_int32_t c) {
+  return (c >= 0x2D31 && c <= 0x2D65) || c == 0x2D6F;
+}
+
+// What the script ligatures change against the sum of their parts: each drawn as one
+// character, or (a curly quote with the second variation selector) as a wide one.
+std::ptrdiff_t ligature_adjustment(std::span<const utf8proc_int32_t> cps) {
+  std::ptrdiff_t adjustment = 0;
+  const auto at = [&cps](std::size_t i) { return i < cps.size() ? cps[i] : -1; };
+  for (std::size_t i = 0; i < cps.size(); ++i) {
+    const utf8proc_int32_t c = cps[i];
+    if (is_joining_group_alef(c)) {
+      std::size_t before = i;
+      while (before > 0 && is_transparent_mark(cps[before - 1])) --before;
+      if (before > 0 && is_joining_group_lam(cps[before - 1])) --adjustment;
+    } else if (c == 0x5D0 && at(i + 1) == kZeroWidthJoiner && at(i + 2) == 0x5DC) {
+      --adjustment;  // Hebrew alef-lamed
+    } else if (c == 0x17D2 && is_khmer_coeng_eligible(at(i + 1))) {
+      --adjustment;
+    } else if (is_curly_quote(c) && at(i + 1) == 0xFE01) {
+      ++adjustment;
+    } else if (c >= 0xA4F8 && c <= 0xA4FB && (at(i + 1) == 0xA4FC || at(i + 1) == 0xA4FD)) {
+      --adjustment;  // Lisu tone letters
+    } else if (is_tifinagh_consonant(c) && is_tifinagh_consonant(at(i + 2))) {
+      if (at(i + 1) == 0x2D7F) adjustment -= 2;
+      if (at(i + 1) == kZeroWidthJoiner) adjustment -= 1;
+    }
+  }
+  return adjustment;
 }
 
 std::size_t cluster_width(std::span<const utf8proc_int32_t> cluster) {
@@ -251,7 +338,7 @@ std::size_t display_width(std::string_view text) {
     width += cluster_width(all.subspan(start, i - start));
     start = i;
   }
-  return width;
+  return static_cast<std::size_t>(static_cast<std::ptrdiff_t>(width) + ligature_adjustment(all));
 }
 
 std::string render(const std::vector<std::string>& header,

@@ -16,7 +16,6 @@
 #include <fmt/format.h>
 
 #include "files/files.h"
-#include "style/output.h"
 #include "style/style.h"
 #include "text/text.h"
 
@@ -225,12 +224,16 @@ Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_
   return GeneratedFile{path, std::move(data), WriteStatus::Created};
 }
 
-void report(std::span<const GeneratedFile> files, bool dry_run) {
+std::vector<std::string> report(std::span<const GeneratedFile> files, bool dry_run) {
   const std::string prefix = dry_run ? style::Yellow{"[dry-run]"}.str() + " " : std::string();
+  std::vector<std::string> lines;
+  lines.reserve(files.size());
   for (const GeneratedFile& file : files) {
-    style::print_stdout(fmt::format("{}{} {}", prefix, status_label(file.status),
-                                    text::lossy_utf8(file.path.native())));
+    // A source directory from the project's configuration may hold control characters.
+    lines.push_back(fmt::format("{}{} {}", prefix, status_label(file.status),
+                                style::escape_controls(text::lossy_utf8(file.path.native()))));
   }
+  return lines;
 }
 
 Result<void> append(std::vector<GeneratedFile>& files, Result<std::vector<GeneratedFile>> step) {

@@ -38,8 +38,9 @@ Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_
 Result<void> append(std::vector<GeneratedFile>& files, Result<std::vector<GeneratedFile>> step);
 Result<void> append(std::vector<GeneratedFile>& files, Result<GeneratedFile> step);
 
-/// Prints one line per record to standard output: "[created] path", "[skipped] path",
-/// "[dry-run] path", each label in its colour, with a yellow "[dry-run] " prefix in a dry run.
-void report(std::span<const GeneratedFile> files, bool dry_run);
+/// The run report, one line per record for the command to print: "[created] path",
+/// "[skipped] path", "[dry-run] path", each label in its colour, with a yellow "[dry-run] "
+/// prefix in a dry run. Paths show invalid UTF-8 as U+FFFD and control characters escaped.
+std::vector<std::string> report(std::span<const GeneratedFile> files, bool dry_run);
 
 }  // namespace writers

@@ -50,4 +50,19 @@ TEST(ListCommand, HandWrittenRegistryGivesRowsInFileOrderWithoutHint) {
             "└────────┴──────────────────┴───────────────────────────────┘\n");
 }
 
+// A project cloned from elsewhere must not be able to drive the terminal through `list`: its
+// escape sequences show as text, the columns fit what is shown, the title keeps its bold.
+TEST(ListCommand, ControlCharactersFromTheProjectShowEscapedOnATerminal) {
+  TempDir dir;
+  const auto modules = dir.path() / "src/modules";
+  write_file(dir.path() / "src/main.py", "app = None\n");
+  write_file(modules / "__init__.py", "modules = {\n    \"ev\x1b[5mil\": \"src.modules.x\",\n}\n");
+  write_file(modules / "ev\x1b[5mil/__init__.py",
+             "\"\"\"Evil \x1b]0;pwned\x07\x1b[2J\u009b31m\x7f\ttab\"\"\"\n");
+  const RunResult r = run_brintle(
+      {"list"}, {.cwd = dir.path(), .env = {{"TERM", "xterm-256color"}}, .out = Sink::Terminal});
+  const std::string shown = read_file(BRINTLE_SOURCE_DIR "/tests/e2e/data/list_hostile.txt");
+  EXPECT_EQ(r, (RunResult{0, shown, ""}));
+}
+
 }  // namespace

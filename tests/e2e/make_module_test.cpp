@@ -102,4 +102,12 @@ TEST(MakeModule, AppSourceConfiguredOrDetected) {
   }
 }
 
+// A configured source directory may come from a cloned project: its escape sequence shows as text.
+TEST(MakeModule, ControlCharactersInTheSourceDirectoryShowEscapedInTheReport) {
+  TempDir dir;
+  write_file(dir.path() / ".brintle.json", "{\"source_dir\": \"s\\u001b[2J\"}\n");
+  EXPECT_EQ(make(dir.path(), {"BlogPost", "--dry-run"}),
+            "0||" + report(dir.path(), {D, D, D, DS}, "s\\x1b[2J") + "1" + kWarn);
+}
+
 }  // namespace

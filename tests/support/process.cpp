@@ -14,6 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <termios.h>
+#include <utility>
 #include <unistd.h>
 
 extern char** environ;
@@ -40,6 +42,7 @@ void wire_sink(int fd, Sink sink, int pipe_write) {
   switch (sink) {
     case Sink::Pipe:
     case Sink::ClosedByReader:
+    case Sink::Terminal:
       ::dup2(pipe_write, fd);
       break;
     case Sink::NotOpen:
@@ -81,6 +84,20 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
   }
 }
 
+// A pseudo-terminal (master, slave) that passes output bytes unchanged ("\n" stays "\n").
+std::pair<int, int> open_terminal() {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+    throw std::runtime_error("no pseudo-terminal");
+  }
+  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  termios modes{};
+  if (slave < 0 || ::tcgetattr(slave, &modes) != 0) throw std::runtime_error("no terminal");
+  modes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  ::tcsetattr(slave, TCSANOW, &modes);
+  return {master, slave};
+}
+
 }  // namespace
 
 std::filesystem::path brintle_path() { return BRINTLE_EXE; }
@@ -94,6 +111,7 @@ RunResult run_child(const std::function<void()>& body, const RunOptions& options
   if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0 || ::pipe(in_pipe) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  auto [master, slave] = options.out == Sink::Terminal ? open_terminal() : std::pair(-1, -1);
   std::fflush(nullptr);  // nothing buffered here may reach the child's streams
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
@@ -105,9 +123,10 @@ RunResult run_child(const std::function<void()>& body, const RunOptions& options
     // A reader that is gone before the child starts: close the read end in the child too.
     if (options.out == Sink::ClosedByReader) ::close(out_pipe[0]);
     if (options.err == Sink::ClosedByReader) ::close(err_pipe[0]);
-    wire_sink(1, options.out, out_pipe[1]);
+    wire_sink(1, options.out, slave >= 0 ? slave : out_pipe[1]);
     wire_sink(2, options.err, err_pipe[1]);
-    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1]}) {
+    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1],
+                   master, slave}) {
       if (fd > 2) ::close(fd);
     }
     if (options.file_size_limit) {
@@ -126,6 +145,11 @@ RunResult run_child(const std::function<void()>& body, const RunOptions& options
   }
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
+  if (slave >= 0) {
+    ::close(slave);
+    ::close(out_pipe[0]);
+    out_pipe[0] = master;  // read the terminal in place of the pipe
+  }
   ::close(in_pipe[0]);
   if (options.out == Sink::ClosedByReader) ::close(out_pipe[0]);
   if (options.err == Sink::ClosedByReader) ::close(err_pipe[0]);

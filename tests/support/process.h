@@ -20,6 +20,7 @@ enum class Sink {
   ClosedByReader, ///< a pipe whose reading end is closed before the child starts
   NotOpen,        ///< the descriptor is closed before the child starts
   DevFull,        ///< /dev/full: every write fails with "No space left on device"
+  Terminal,       ///< captured through a pseudo-terminal (standard output only), bytes unchanged
 };
 
 /// A user and group for the child to run as.

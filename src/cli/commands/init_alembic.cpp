@@ -4,6 +4,7 @@
 
 #include "cli/cli.h"
 #include "generators/alembic.h"
+#include "layout/layout.h"
 #include "style/output.h"
 #include "style/style.h"
 #include "writers/writers.h"
@@ -26,9 +27,10 @@ constexpr std::string_view kNextSteps =
 
 Result<void> run_init_alembic(Alembic command) {
   const std::filesystem::path root = resolve_dir(command.dir);
-  auto files = generators::alembic::generate_alembic(root, std::nullopt, command.dry_run);
+  const std::string source = layout::source_dir_name(root);
+  auto files = generators::alembic::generate_alembic(root, source, command.dry_run);
   if (!files) return fail(std::move(files).error());
-  writers::report(*files, command.dry_run);
+  style::print_stdout(writers::report(*files, command.dry_run));
   // Shown after every generation, skipped files and dry runs included: the steps still apply.
   style::print_stdout(style::Cyan{kNextSteps}.str());
   return {};

@@ -4,6 +4,7 @@
 
 #include "cli/cli.h"
 #include "generators/registry.h"
+#include "layout/layout.h"
 #include "style/output.h"
 #include "style/style.h"
 #include "table/table.h"
@@ -18,8 +19,10 @@ constexpr std::string_view kEmptyHint =
 std::string module_table(const std::vector<generators::registry::RegisteredModule>& modules) {
   std::vector<std::vector<std::string>> rows;
   rows.reserve(modules.size());
+  // Every cell comes from the project's files, which may hold escape sequences of their own.
   for (const auto& module : modules) {
-    rows.push_back({module.name, module.import_path, module.description});
+    rows.push_back({style::escape_controls(module.name), style::escape_controls(module.import_path),
+                    style::escape_controls(module.description)});
   }
   return table::render({"module", "path", "description"}, rows);
 }
@@ -29,7 +32,8 @@ std::string module_table(const std::vector<generators::registry::RegisteredModul
 Result<void> run_list(List command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   // Reading the registry never fails: a project without one simply has no modules yet.
-  const auto modules = generators::registry::list_registered(root, std::nullopt);
+  const std::string source = layout::source_dir_name(root);
+  const auto modules = generators::registry::list_registered(root, source);
   style::print_stdout(style::Bold{kTitle}.str());
   style::print_stdout(module_table(modules));
   if (modules.empty()) style::print_stdout(style::Yellow{kEmptyHint}.str());

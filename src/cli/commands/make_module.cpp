@@ -36,7 +36,7 @@ Result<void> run_make_module(Module command) {
   if (step) step = append(files, generators::main::sync_main(root, source, dry_run));
   if (!step) return step;
 
-  writers::report(files, command.dry_run);
+  style::print_stdout(writers::report(files, command.dry_run));
 
   // The registry and main.py count too, although --force never reaches their generators.
   const auto skipped = std::ranges::count(files, WriteStatus::Skipped, &GeneratedFile::status);

@@ -98,9 +98,9 @@ Result<void> run_new(New command) {
       command.dry_run);
   if (!files) return fail(std::move(files.error()));
 
-  writers::report(*files, command.dry_run);
+  style::print_stdout(writers::report(*files, command.dry_run));
   if (command.dry_run) return {};
-  const std::string shown = text::lossy_utf8(target.native());
+  const std::string shown = style::escape_controls(text::lossy_utf8(target.native()));
   style::print_stdout(style::Green{fmt::format("Project created at {}", shown)}.str());
   style::print_stdout(
       style::Cyan{fmt::format("cd {} && uv sync && uv run uvicorn src.main:app --reload",
