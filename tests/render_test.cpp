@@ -64,7 +64,7 @@ TEST(Render, TemplateTableHoldsTheThirtyTexts) {
   EXPECT_EQ(listing,
             "\nalembic: 629+ 1909+ 621+ 388+\ncore: 311+ 636+"
             "\nmodule: 97 45 2505 53 548 1645 83 243 503 56 1054 1358+ 1096"
-            "\nproject: 109+ 42+ 175+ 5+ 1152+ 673+ 35+ 1028+ 18+ 346+ 213+");
+            "\nproject: 109+ 42+ 175+ 5+ 1152+ 740+ 35+ 1028+ 18+ 346+ 213+");
 }
 
 TEST(Render, RenderTemplateFindsTheTemplateByGroupAndName) {
