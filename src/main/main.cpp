@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "cli/cli.h"
+#include "files/replace.h"
 #include "style/output.h"
 
 namespace {
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
   // Past the file-size limit a write must fail with "File too large" and leave the user's file
   // whole, not kill the process halfway through a command.
   std::signal(SIGXFSZ, SIG_IGN);
+  // An interrupted run must not leave the half-written copy of a file behind.
+  files::remove_temporary_file_on_termination_signals();
   occupy_closed_standard_descriptors();
   auto result = cli::main(argc, argv);
   if (result) return EXIT_SUCCESS;
