@@ -180,9 +180,10 @@ int run_until(const std::vector<std::string>& argv, int signal,
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   pid_t pid = 0;
-  if (::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ) != 0) {
-    throw std::runtime_error("posix_spawn failed");
-  }
+  const int spawned = ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) throw std::runtime_error("posix_spawn failed");
   int status = 0;
   while (::waitpid(pid, &status, WNOHANG) == 0) {
     if (!ready()) continue;
