@@ -93,6 +93,12 @@ TEST(MainEdit, EditsEachCaseOnceAndOnlyOnce) {
            kApp},
       {"import importlib\nfrom src.modules import modules, other\napp = FastAPI()\n",
        "import importlib\nfrom src.modules import modules, other\n" + kApp},
+      {"import importlib as il\nfrom src.modules import modules as m\napp = FastAPI()\n",
+       "import importlib\nimport importlib as il\nfrom src.modules import modules\n"
+       "from src.modules import modules as m\n" + kApp},
+      {"import importlib.util as u, os\nfrom src.modules import modules  # m\napp = FastAPI()\n",
+       "import importlib\nimport importlib.util as u, os\nfrom src.modules import modules  # m\n" +
+           kApp},
       {"try:\n    import importlib\nexcept E:\n    pass\napp = FastAPI()\n",
        kImports + "try:\n    import importlib\nexcept E:\n    pass\n" + kApp},
       // Where the block goes: after the call, which may span lines or never close.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <chrono>
 #include <csignal>
@@ -64,6 +65,7 @@ TEST(WriteFile, OutcomeAndBytesOnDiskForWhatStandsAtThePath) {
     fs::permissions(old, static_cast<fs::perms>(0604));
     fs::last_write_time(old, fs::last_write_time(old) - std::chrono::hours(1));
     const auto old_time = fs::last_write_time(old);
+    const bool has_attributes = ::setxattr(old.c_str(), "user.tag", "kept", 4, 0) == 0;
 
     const auto record = writers::write_file(path, c.content, c.force, c.dry_run);
     const char* const labels[] = {"created", "skipped", "dry-run"};
@@ -74,8 +76,10 @@ TEST(WriteFile, OutcomeAndBytesOnDiskForWhatStandsAtThePath) {
     Tree expected = kFixture;
     for (const auto& [name, value] : c.changes) expected[name] = value;
     EXPECT_EQ(snapshot(dir.path()), expected);
-    // A replaced file keeps its permission bits; a new one gets 0666 less the umask.
+    // A replaced file keeps its permission bits and extended attributes; a new one gets 0666
+    // less the umask.
     EXPECT_EQ(mode_of(old), 0604u);
+    EXPECT_TRUE(!has_attributes || ::getxattr(old.c_str(), "user.tag", nullptr, 0) == 4);
     for (const auto& [name, value] : c.changes) {
       const bool new_file = value != "<dir>" && !kFixture.contains(name);
       EXPECT_TRUE(!new_file || mode_of(dir.path() / name) == 0644u) << name;

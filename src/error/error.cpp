@@ -11,7 +11,11 @@ std::string os_error_text(int errnum) {
   return fmt::format("{} (os error {})", std::strerror(errnum), errnum);
 }
 
-Error Error::from_errno(int errnum) { return Error(os_error_text(errnum)); }
+Error Error::from_errno(int errnum) {
+  Error error(os_error_text(errnum));
+  error.errnum_ = errnum;
+  return error;
+}
 
 Error Error::from_error_code(const std::error_code& code) {
   if (code.category() == std::system_category() || code.category() == std::generic_category()) {

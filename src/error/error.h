@@ -25,9 +25,12 @@ class Error {
   const std::vector<std::string>& messages() const { return messages_; }
   /// The messages joined by ": ", as the error line shows them.
   std::string joined() const;
+  /// The errno of an error made by from_errno; 0 for any other.
+  int os_error() const { return errnum_; }
 
  private:
   std::vector<std::string> messages_;
+  int errnum_ = 0;
 };
 
 /// The system's text for an errno value, as the error chain shows it.

@@ -1,50 +1,159 @@
 #include "files/files.h"
 
 #include <cerrno>
+#include <climits>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <fmt/format.h>
 
 #include "text/text.h"
 
 namespace files {
 
-bool exists(const std::filesystem::path& path) {
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0;
+namespace {
+
+std::string_view kind_of(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISDIR(mode)) return "a directory";
+  return "something else";
 }
 
-Result<std::string> read_text(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail(Error::from_errno(errno));
+Result<std::string> read_to_end(int fd) {
   std::string data;
   char buffer[64 * 1024];
   for (;;) {
     const ssize_t count = ::read(fd, buffer, sizeof buffer);
     if (count < 0) {
       if (errno == EINTR) continue;
-      const int saved = errno;
-      ::close(fd);
-      return fail(Error::from_errno(saved));
+      return fail(Error::from_errno(errno));
     }
-    if (count == 0) break;
+    if (count == 0) return data;
     data.append(buffer, static_cast<std::size_t>(count));
   }
+}
+
+Result<std::string> read_regular_file(int fd, const std::filesystem::path& path) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return fail(Error::from_errno(errno));
+  // A directory fails at the read itself, with the system's text, as it always has.
+  if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    return fail(not_regular_file(path, info.st_mode));
+  }
+  return read_to_end(fd);
+}
+
+}  // namespace
+
+bool exists(const std::filesystem::path& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+bool is_directory(const std::filesystem::path& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool is_missing(const std::filesystem::path& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+Result<bool> has_entry(const std::filesystem::path& directory) {
+  DIR* stream = ::opendir(directory.c_str());
+  if (stream == nullptr) return fail(Error::from_errno(errno));
+  bool found = false;
+  while (true) {
+    errno = 0;
+    const dirent* entry = ::readdir(stream);
+    if (entry == nullptr) {
+      found = errno != 0;
+      break;
+    }
+    const std::string_view entry_name = entry->d_name;
+    if (entry_name != "." && entry_name != "..") {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(stream);
+  return found;
+}
+
+Result<std::string> read_text(const std::filesystem::path& path) {
+  // Without O_NONBLOCK the open of a FIFO would wait for a writer that may never come.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    const int errnum = errno;
+    // A socket cannot be opened at all; it is named like any other file that is not regular.
+    struct stat info;
+    if (errnum == ENXIO && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+      return fail(not_regular_file(path, info.st_mode));
+    }
+    return fail(Error::from_errno(errnum));
+  }
+  Result<std::string> data = read_regular_file(fd, path);
   ::close(fd);
-  if (!text::is_valid_utf8(data)) return fail(std::string(kInvalidUtf8));
+  if (data && !text::is_valid_utf8(*data)) return fail(std::string(kInvalidUtf8));
   return data;
 }
 
-int write_all(int fd, std::string_view bytes) {
+Result<void> write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      return fail(Error::from_errno(errno));
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
-  return 0;
+  return {};
+}
+
+Error not_regular_file(const std::filesystem::path& path, mode_t mode) {
+  // Shown escaped, as names are in every error line.
+  return Error(fmt::format("{:?} is {}, not a regular file", text::lossy_utf8(path.native()),
+                           kind_of(mode)));
+}
+
+std::size_t longest_file_name(const std::filesystem::path& path) {
+  std::filesystem::path directory = path;
+  while (!directory.empty() && !files::is_directory(directory) &&
+         directory.parent_path() != directory) {
+    directory = directory.parent_path();
+  }
+  const long longest = ::pathconf(directory.empty() ? "." : directory.c_str(), _PC_NAME_MAX);
+  return longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX;
+}
+
+DirectoryLock::~DirectoryLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing the last descriptor lets the lock go
+}
+
+DirectoryLock lock_directory(const std::filesystem::path& path) {
+  std::filesystem::path directory = path;
+  int fd = -1;
+  while ((fd = ::open(directory.empty() ? "." : directory.c_str(),
+                      O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
+    if ((errno != ENOENT && errno != ENOTDIR) || directory.empty()) return {};
+    const std::filesystem::path parent = directory.parent_path();
+    if (parent == directory) return {};
+    directory = parent;
+  }
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      ::close(fd);
+      return {};
+    }
+  }
+  return DirectoryLock(fd);
 }
 
 }  // namespace files

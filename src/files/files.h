@@ -1,26 +1,70 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "error/error.h"
 
-// The file-system queries that the generators share. Errors carry the system's text only.
+// The file-system queries that the generators share. Errors carry the system's text only,
+// except where a path holds something other than the regular file that is needed.
 namespace files {
 
-/// Whether a metadata query on the path succeeds, following symbolic links. Any failure
-/// (missing, no permission, a dangling link) counts as "does not exist".
+/// Whether something stands at the path: a metadata query succeeds, following symbolic links.
+/// Any failure (missing, no permission, a dangling link) counts as "does not exist".
 bool exists(const std::filesystem::path& path);
 
-/// The whole file as UTF-8 text. Fails with the system's error, or with "stream did not
-/// contain valid UTF-8" when the bytes are not UTF-8.
+/// Whether a directory stands at the path, following symbolic links.
+bool is_directory(const std::filesystem::path& path);
+
+/// Whether the path surely names nothing: the query finds no such entry, or a component on
+/// the way is no directory. A query refused for another reason (no permission) leaves it open
+/// what stands there, so it does not count.
+bool is_missing(const std::filesystem::path& path);
+
+/// Whether the directory holds any entry ("." and ".." are none; an entry that cannot be read
+/// is one). Fails with the system's error when it cannot be listed.
+Result<bool> has_entry(const std::filesystem::path& directory);
+
+/// The whole regular file as UTF-8 text. Fails with the system's error, with "stream did not
+/// contain valid UTF-8" when the bytes are not UTF-8, or with not_regular_file for a FIFO, a
+/// device or a socket, which are neither waited on nor read.
 Result<std::string> read_text(const std::filesystem::path& path);
 
 /// Writes all of `bytes` to `fd`, going on after partial writes and interrupted calls.
-/// Returns 0, or the errno of the write that failed.
-int write_all(int fd, std::string_view bytes);
+Result<void> write_all(int fd, std::string_view bytes);
+
+/// The error for a path where a regular file is needed and `mode` says something else stands.
+Error not_regular_file(const std::filesystem::path& path, mode_t mode);
+
+/// The longest file name, in bytes, that the file system of the nearest directory existing at
+/// or above `path` allows; NAME_MAX when it cannot be asked.
+std::size_t longest_file_name(const std::filesystem::path& path);
 
 /// The message of a read whose bytes are not UTF-8.
 inline constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
+
+/// An exclusive lock on a directory, held until the lock is destroyed, so that runs editing
+/// the same project take turns. It lives on the directory's own descriptor: a lock file would
+/// be left in the user's project, and a lock on a file that is replaced by renaming guards
+/// nothing once the rename is done.
+class DirectoryLock {
+ public:
+  DirectoryLock() = default;
+  explicit DirectoryLock(int fd) : fd_(fd) {}
+  DirectoryLock(DirectoryLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  DirectoryLock& operator=(DirectoryLock&&) = delete;
+  ~DirectoryLock();
+
+ private:
+  int fd_ = -1;
+};
+
+/// Locks the nearest directory that exists at or above `path`, waiting while another process
+/// holds it. Best effort: where no directory can be opened or locked, the run goes on unlocked.
+DirectoryLock lock_directory(const std::filesystem::path& path);
 
 }  // namespace files

@@ -1,7 +1,5 @@
 #include "generators/core.h"
 
-#include <cerrno>
-#include <sys/stat.h>
 #include <string>
 
 #include "files/files.h"
@@ -19,10 +17,7 @@ enum class ModuleState { Missing, Blank, Kept };
 // Only a path that names nothing counts as missing. A file that exists but cannot be read as
 // UTF-8 (bad bytes, no permission, a directory) may hold the developer's work, so it is kept.
 ModuleState module_state(const std::filesystem::path& path) {
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0) {
-    return errno == ENOENT || errno == ENOTDIR ? ModuleState::Missing : ModuleState::Kept;
-  }
+  if (files::is_missing(path)) return ModuleState::Missing;
   const auto text = files::read_text(path);
   if (!text) return ModuleState::Kept;
   return text::trim(*text).empty() ? ModuleState::Blank : ModuleState::Kept;

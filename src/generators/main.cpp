@@ -25,6 +25,8 @@ constexpr std::string_view kFromPrefix = "from ";
 constexpr std::string_view kImportlibLine = "import importlib";
 constexpr std::string_view kFuturePrefix = "from __future__";
 constexpr std::string_view kAppLinePrefix = "app = FastAPI(";
+// The name the block gives the registry's dictionary.
+constexpr std::string_view kRegistryName = "modules";
 
 using Lines = std::vector<std::string>;
 using Group = std::vector<std::string>;
@@ -151,14 +153,30 @@ bool continues_identifier(char c) {
   return static_cast<unsigned char>(c) >= 0x80 || c == '_' || text::is_ascii_alphanumeric(c);
 }
 
-// Whether a line already imports what `import_line` does: it begins with it and the name does
-// not go on. "import importlib.util" and "from src.modules import modules, other" bind the
-// name; "import importlib_metadata" does not, and would leave the block without it.
-bool already_imported(const Lines& lines, std::string_view import_line) {
-  return std::ranges::any_of(lines, [&](std::string_view line) {
-    return line.starts_with(import_line) &&
-           (line.size() == import_line.size() || !continues_identifier(line[import_line.size()]));
-  });
+// Whether the line begins with `import_line` and binds `name` with it: the import binds its
+// own first name unless "as" renames it. "import importlib.util" and "from src.modules import
+// modules, other" bind the name; "import importlib_metadata" and "import importlib as il" do
+// not, and would leave the block without it.
+bool binds_name(std::string_view line, std::string_view import_line, std::string_view name) {
+  if (!line.starts_with(import_line)) return false;
+  std::string_view rest = line.substr(import_line.size());
+  if (!rest.empty() && continues_identifier(rest.front())) return false;
+  while (!rest.empty() && (rest.front() == '.' || continues_identifier(rest.front()))) {
+    rest.remove_prefix(1);
+  }
+  rest = text::trim_start(rest);
+  const bool renamed =
+      rest.starts_with("as") && (rest.size() == 2 || !continues_identifier(rest[2]));
+  if (!renamed) return true;
+  rest = text::trim_start(rest.substr(2));
+  std::size_t length = 0;
+  while (length < rest.size() && continues_identifier(rest[length])) ++length;
+  return rest.substr(0, length) == name;
+}
+
+bool already_imported(const Lines& lines, std::string_view import_line, std::string_view name) {
+  return std::ranges::any_of(
+      lines, [&](std::string_view line) { return binds_name(line, import_line, name); });
 }
 
 // After the leading __future__ imports and the plain imports that sort before it, so that an
@@ -241,9 +259,9 @@ std::string mounted(std::string_view text, std::string_view source) {
 
   const std::size_t header_start = docstring_end(lines, leading_comments_end(lines));
   ImportHeader header = scan_import_header(lines, header_start);
-  if (!already_imported(lines, kImportlibLine)) add_importlib(header.groups);
+  if (!already_imported(lines, kImportlibLine, "importlib")) add_importlib(header.groups);
   const std::string registry_import = fmt::format("from {}.modules import modules", source);
-  if (!already_imported(lines, registry_import)) {
+  if (!already_imported(lines, registry_import, kRegistryName)) {
     add_registry_import(header.groups, registry_import, fmt::format("from {}.", source));
   }
 

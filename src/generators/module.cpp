@@ -6,8 +6,10 @@
 
 #include <fmt/format.h>
 
+#include "files/files.h"
 #include "layout/layout.h"
 #include "naming/naming.h"
+#include "templates/templates.h"
 
 namespace generators::module {
 
@@ -24,6 +26,27 @@ constexpr std::array<std::string_view, 35> kPythonKeywords = {
 
 bool is_python_keyword(std::string_view word) {
   return std::ranges::find(kPythonKeywords, word) != kPythonKeywords.end();
+}
+
+// Refuses a module whose directory or file names the file system cannot hold, before any of
+// them is written: otherwise the run would stop halfway, with part of the module on disk.
+Result<void> check_names_fit(const std::filesystem::path& module_dir,
+                             const render::Context& context) {
+  std::size_t longest = module_dir.filename().native().size();
+  for (const TemplateFile& record : templates::kTemplates) {
+    if (record.group != "module") continue;
+    Result<std::string> rendered = render::render_str(record.path, context);
+    if (!rendered) return fail(std::move(rendered).error());
+    for (const auto& name : std::filesystem::path(render::strip_template_suffix(*rendered))) {
+      longest = std::max(longest, name.native().size());
+    }
+  }
+  const std::size_t allowed = files::longest_file_name(module_dir);
+  if (longest <= allowed) return {};
+  return fail(fmt::format(
+      "invalid module name \"{}\": its longest file name would be {} bytes, more than the file "
+      "system allows ({})",
+      module_dir.filename().native(), longest, allowed));
 }
 
 }  // namespace
@@ -49,8 +72,9 @@ Result<std::vector<GeneratedFile>> generate_module(std::string_view feature,
   const std::string source_dir = layout::source_or_detected(root, source);
   const std::filesystem::path module_dir =
       root / source_dir / "modules" / naming::to_snake(feature);
-  return render::render_tree("module", module_context(feature, source_dir), module_dir, force,
-                             dry_run);
+  const render::Context context = module_context(feature, source_dir);
+  if (auto fits = check_names_fit(module_dir, context); !fits) return fail(std::move(fits).error());
+  return render::render_tree("module", context, module_dir, force, dry_run);
 }
 
 Result<void> check_feature_name(std::string_view feature) {

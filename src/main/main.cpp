@@ -11,6 +11,7 @@
 
 #include "cli/cli.h"
 #include "cli/parse.h"
+#include "files/replace.h"
 #include "style/output.h"
 
 namespace {
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
   // Past the file-size limit a write must fail with "File too large" and leave the user's file
   // whole, not kill the process halfway through a command.
   std::signal(SIGXFSZ, SIG_IGN);
+  // An interrupted run must not leave the half-written copy of a file behind.
+  files::remove_temporary_file_on_termination_signals();
   occupy_closed_standard_descriptors();
   const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
   auto parsed = cli::parse_command_line(args, cli::program_name(argc > 0 ? argv[0] : ""));

@@ -144,10 +144,12 @@ std::string strip_ansi(std::string_view text) {
 void print_line(Stream stream, std::string_view text) {
   std::string line = colour_enabled(stream) ? std::string(text) : strip_ansi(text);
   line += '\n';
-  const int errnum = files::write_all(stream_fd(stream), line);
+  const Result<void> written = files::write_all(stream_fd(stream), line);
+  if (written) return;
   // A reader that went away is not our failure, and a descriptor that was never open
   // swallows what is written to it.
-  if (errnum == 0 || errnum == EPIPE || errnum == EBADF) return;
+  const int errnum = written.error().os_error();
+  if (errnum == EPIPE || errnum == EBADF) return;
   fail_printing(stream, errnum);
 }
 

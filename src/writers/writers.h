@@ -30,7 +30,8 @@ namespace writers {
 /// Writes `content` to `path` unless the run is dry or the file exists and `force` is off.
 /// Creates missing parent directories; adds a final line feed when the content lacks one.
 /// A file is replaced whole or not at all, through a link to its final target, keeping its
-/// permission bits. Errors carry the system's text, never the path.
+/// permission bits (files::replace_whole_file). Errors carry the system's text, never the path,
+/// except the refusal of a FIFO, device or socket, which names it.
 Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_view content,
                                  bool force, bool dry_run);
 

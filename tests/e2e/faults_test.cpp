@@ -4,6 +4,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -32,6 +35,7 @@ const std::string kNotDir = "Not a directory (os error 20)";
 const std::string kTooLong = "File name too long (os error 36)";
 const std::string kNotUtf8 = "stream did not contain valid UTF-8";
 const std::string kDenied = "Permission denied (os error 13)";
+const std::string kFifo = " is a FIFO, not a regular file";
 // The user and group 'nobody', who owns nothing and has no privilege.
 constexpr testing_support::RunAs kNobody{65534, 65534};
 
@@ -56,25 +60,35 @@ struct Fault {
   fs::perms mode = {};
 };
 
-// `make module BlogPost` fails with the error line alone; every entry that was there keeps its
-// bytes (files written before the failure may stay) and no temporary file is left.
+void give_to_nobody(const fs::path& root) {
+  ASSERT_EQ(::lchown(root.c_str(), kNobody.uid, kNobody.gid), 0);
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    ASSERT_EQ(::lchown(entry.path().c_str(), kNobody.uid, kNobody.gid), 0);
+  }
+}
+
+bool can_run_as_nobody() {
+  return testing_support::run_program({"true"}, {.run_as = kNobody}).status == 0;
+}
+
+// `make module BlogPost` fails with the error line alone ("{}" in it stands for the project
+// directory) and without waiting on anything; every entry that was there keeps its bytes (files
+// written before the failure may stay) and no temporary file is left.
 void expect_refused(const Fault& f) {
   SCOPED_TRACE(f.name);
   TempDir dir;
   testing_support::make_tree(dir.path(), project(f.changes));
-  RunOptions options{.file_size_limit = f.file_size_limit};
+  RunOptions options{.file_size_limit = f.file_size_limit, .time_limit = 60};
   if (!f.locked.empty()) {
-    ASSERT_EQ(::lchown(dir.path().c_str(), kNobody.uid, kNobody.gid), 0);
-    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
-      ASSERT_EQ(::lchown(entry.path().c_str(), kNobody.uid, kNobody.gid), 0);
-    }
+    give_to_nobody(dir.path());
     fs::permissions(dir.path() / f.locked, f.mode);
     options.run_as = kNobody;
   }
   const Tree before = snapshot(dir.path());
   std::vector<std::string> args{"make", "module", "BlogPost", "--dir", dir.path() / f.dir};
   args.insert(args.end(), f.flags.begin(), f.flags.end());
-  EXPECT_EQ(run_brintle(args, options), (RunResult{1, "", "error: " + f.error + "\n"}));
+  const std::string error = fmt::format(fmt::runtime(f.error), dir.path().string());
+  EXPECT_EQ(run_brintle(args, options), (RunResult{1, "", "error: " + error + "\n"}));
   const Tree after = snapshot(dir.path());
   for (const auto& [path, bytes] : before) {
     EXPECT_EQ(after.contains(path) ? after.at(path) : "<gone>", bytes) << path;
@@ -105,21 +119,23 @@ TEST(FaultsE2e, EachFaultLeavesTheUsersFilesWhole) {
            {"path too long", {}, kTooLong, {}, {}, deep},
            {"main.py not UTF-8", {{"src/main.py", "app = FastAPI()  # caf\xe9\n"}}, kNotUtf8},
            {"registry not UTF-8", {{kRegistry, "modules = {\n}\n# \xff\xfe\n"}}, kNotUtf8},
+           {"FIFO at main.py", {{"src/main.py", "<fifo>"}}, "\"{}/src/main.py\"" + kFifo},
+           {"main.py links to a device", {{"src/main.py", "-> /dev/zero"}},
+            "\"{}/src/main.py\" is a character device, not a regular file"},
+           {"FIFO at the registry", {{kRegistry, "<fifo>"}}, "\"{}/" + kRegistry + "\"" + kFifo},
+           {"FIFO at a module file", {{module_dir + "api/router.py", "<fifo>"}},
+            "\"{}/" + module_dir + "api/router.py\"" + kFifo, {"--force"}},
        }) {
     expect_refused(f);
   }
 }
 
 TEST(FaultsE2e, UnprivilegedUserIsRefusedAndNothingChanges) {
-  if (testing_support::run_program({"true"}, {.run_as = kNobody}).status != 0) {
-    GTEST_SKIP() << "cannot run a program as another user here";
-  }
+  if (!can_run_as_nobody()) GTEST_SKIP() << "cannot run a program as another user here";
   const Tree dirs{{"src/modules", "<dir>"}, {"src/core", "<dir>"}};
   using Case = std::tuple<const char*, Tree, std::string, int>;  // and the path locked, its mode
   for (const auto& [name, changes, locked, mode] : std::vector<Case>{
            {"read-only modules directory", dirs, "src/modules", 0555},
-           // Everything else is written; main.py cannot be replaced in a read-only directory.
-           {"main.py in a read-only directory", dirs, "src", 0555},
            {"read-only main.py", dirs, "src/main.py", 0444},
            {"unreadable main.py", dirs, "src/main.py", 0200},
            {"unreadable registry", {{kRegistry, "modules = {\n}\n"}}, kRegistry, 0200},
@@ -152,6 +168,93 @@ TEST(FaultsE2e, MainPyLinkIsEditedThroughAndKeptOrSkippedWhenDangling) {
     EXPECT_EQ(fs::status(dir.path() / "entry/main.py").permissions(), fs::perms(0640));
     expect_no_temporary_file(after);
   }
+}
+
+// main.py stays the same file where renaming a new one over it would not do: another name
+// shares it, or its directory may not be written. It is edited in place, by a plain user.
+TEST(FaultsE2e, MainPyThatCannotBeRenamedOverIsEditedInPlace) {
+  if (!can_run_as_nobody()) GTEST_SKIP() << "cannot run a program as another user here";
+  for (const bool hard_link : {true, false}) {
+    SCOPED_TRACE(hard_link ? "second hard link" : "read-only directory");
+    TempDir dir;
+    testing_support::make_tree(dir.path(),
+                               project({{"src/modules", "<dir>"}, {"src/core", "<dir>"}}));
+    if (hard_link) fs::create_hard_link(dir.path() / "src/main.py", dir.path() / "entry.py");
+    give_to_nobody(dir.path());
+    if (!hard_link) fs::permissions(dir.path() / "src", fs::perms(0555));
+    const RunResult result =
+        run_brintle({"make", "module", "BlogPost", "--dir", dir.path()}, {.run_as = kNobody});
+    EXPECT_EQ(result.status, 0) << result.err;
+    const Tree after = snapshot(dir.path());
+    EXPECT_TRUE(after.at("src/main.py").ends_with("# --- brintle: end auto-mount ---\n"));
+    EXPECT_EQ(fs::hard_link_count(dir.path() / "src/main.py"), hard_link ? 2u : 1u);
+    EXPECT_EQ(after.at(hard_link ? "entry.py" : "src/main.py"), after.at("src/main.py"));
+    expect_no_temporary_file(after);
+  }
+}
+
+// Runs started at once in one project take turns: none loses another's registry entry.
+TEST(FaultsE2e, ConcurrentRunsRegisterEveryModuleAndMountOnce) {
+  for (int round = 0; round < 3; ++round) {
+    TempDir dir;
+    testing_support::make_tree(dir.path(), project({}));
+    const std::string many =
+        "seq 16 | xargs -P 16 -I{} \"$0\" make module m{} --dir \"$1\" >/dev/null";
+    EXPECT_EQ(testing_support::run_program(
+                  {"sh", "-c", many, testing_support::brintle_path(), dir.path()}),
+              (RunResult{0, "", ""}));
+    const std::string registry = testing_support::read_file(dir.path() / kRegistry);
+    for (int i = 1; i <= 16; ++i) {
+      EXPECT_TRUE(registry.contains(fmt::format("\"m_{0}\": \"src.modules.m_{0}\"", i))) << i;
+    }
+    const std::string main = testing_support::read_file(dir.path() / "src/main.py");
+    EXPECT_EQ(main.find("auto-mount (do not"), main.rfind("auto-mount (do not"));
+  }
+}
+
+// Nothing waits on a FIFO or reads a device without end. A configuration or a docstring that is
+// no regular file counts as absent, a core module as present; a file to replace is refused.
+TEST(FaultsE2e, SpecialFilesAreNeverWaitedOn) {
+  TempDir dir;
+  testing_support::make_tree(dir.path(), project({{".brintle.json", "<fifo>"},
+                                                  {"src/core/config.py", "<fifo>"},
+                                                  {"src/core/database.py", "-> /dev/zero"},
+                                                  {"src/modules/m/__init__.py", "<fifo>"}}));
+  const RunOptions limited{.time_limit = 60};
+  EXPECT_EQ(run_brintle({"make", "module", "m", "--dir", dir.path()}, limited).status, 0);
+  EXPECT_TRUE(run_brintle({"list", "--dir", dir.path()}, limited)
+                  .out.contains("│ m      ┆ src.modules.m ┆             │"));
+  EXPECT_EQ(run_brintle({"new", ".", "--force", "--dir", dir.path()}, limited).err,
+            fmt::format("error: \"{}/.brintle.json\"{}\n", dir.path().string(), kFifo));
+}
+
+// A signal that ends a run while it writes the copy of a large main.py removes the copy, and
+// main.py keeps its bytes.
+TEST(FaultsE2e, InterruptedWriteLeavesNoTemporaryFile) {
+  std::string large = kMain;
+  for (int i = 0; i < 200000; ++i) large += "# " + std::string(77, 'x') + "\n";
+  int interrupted = 0;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      SCOPED_TRACE(signal);
+      TempDir dir;
+      testing_support::make_tree(dir.path(), project({{"src/main.py", large}}));
+      const int status = testing_support::run_until(
+          {testing_support::brintle_path(), "make", "module", "m", "--dir", dir.path()}, signal,
+          [&] {
+            return std::ranges::any_of(fs::directory_iterator(dir.path() / "src"), [](auto& e) {
+              return e.path().filename().string().contains(".brintle-");
+            });
+          });
+      // Done before the signal came is no fault, only no test.
+      EXPECT_TRUE(status == 0 || status == 128 + signal) << status;
+      const Tree after = snapshot(dir.path());
+      expect_no_temporary_file(after);
+      EXPECT_TRUE(status == 0 || after.at("src/main.py") == large);
+      interrupted += status != 0;
+    }
+  }
+  EXPECT_GT(interrupted, 0);
 }
 
 }  // namespace

@@ -10,9 +10,11 @@
 #include <grp.h>
 #include <fstream>
 #include <poll.h>
+#include <spawn.h>
 #include <signal.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <utility>
@@ -139,6 +141,7 @@ RunResult run_child(const std::function<void()>& body, const RunOptions& options
         _exit(125);
       }
     }
+    ::alarm(options.time_limit);  // survives exec
     body();
     std::fflush(nullptr);
     _exit(0);
@@ -183,6 +186,35 @@ RunResult run_program(const std::vector<std::string>& argv, const RunOptions& op
 
 RunResult run_function(const std::function<void()>& body, const RunOptions& options) {
   return run_child(body, options);
+}
+
+int run_until(const std::vector<std::string>& argv, int signal,
+              const std::function<bool()>& ready) {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  ::posix_spawnattr_init(&attributes);
+  sigset_t defaults;  // even where the tests run with the signal ignored
+  sigemptyset(&defaults);
+  sigaddset(&defaults, signal);
+  ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  std::vector<char*> args;
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) throw std::runtime_error("posix_spawn failed");
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (!ready()) continue;
+    ::kill(pid, signal);
+    ::waitpid(pid, &status, 0);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 void PrintTo(const RunResult& result, std::ostream* os) {
@@ -251,6 +283,9 @@ void make_tree(const std::filesystem::path& root, const Tree& tree) {
     const std::filesystem::path path = root / relative;
     if (value == "<dir>") {
       std::filesystem::create_directories(path);
+    } else if (value == "<fifo>") {
+      std::filesystem::create_directories(path.parent_path());
+      if (::mkfifo(path.c_str(), 0644) != 0) throw std::runtime_error("mkfifo failed");
     } else if (value.starts_with("-> ")) {
       std::filesystem::create_directories(path.parent_path());
       std::filesystem::create_symlink(value.substr(3), path);

@@ -38,6 +38,7 @@ struct RunOptions {
   std::string stdin_text = {};
   std::optional<rlim_t> file_size_limit = {};  ///< the child's RLIMIT_FSIZE, in bytes
   std::optional<RunAs> run_as = {};            ///< dropped to (groups, gid, uid) before exec
+  unsigned time_limit = 0;  ///< seconds after which SIGALRM ends the child; 0: none
 };
 
 struct RunResult {
@@ -65,6 +66,11 @@ RunResult run_program(const std::vector<std::string>& argv, const RunOptions& op
 /// environment, limits, user); the status is 0 when `body` returns.
 RunResult run_function(const std::function<void()>& body, const RunOptions& options = {});
 
+/// Runs a program (standard output discarded) and sends it `signal` once `ready` holds;
+/// returns its status as RunResult counts it. Stops waiting when the program ends first.
+int run_until(const std::vector<std::string>& argv, int signal,
+              const std::function<bool()>& ready);
+
 /// A fresh directory under the system's temporary directory, removed with its contents.
 class TempDir {
  public:
@@ -84,7 +90,8 @@ std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 
 /// Every entry under a root by its relative path: a regular file's bytes, "<dir>" for a
-/// directory, "-> <target>" for a symbolic link (not followed), "<other>" for anything else.
+/// directory, "-> <target>" for a symbolic link (not followed), "<other>" for anything else
+/// (make_tree makes "<fifo>" a FIFO).
 using Tree = std::map<std::string, std::string>;
 
 /// The entries under `root` as they are now.

@@ -1,7 +1,4 @@
-#include <dirent.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -34,34 +31,11 @@ fs::path project_directory(const fs::path& base, std::string_view name) {
   return base / fs::path(std::string(name));
 }
 
-/// Whether the directory holds any entry. "." and ".." are not entries; an entry that cannot
-/// be read is one all the same.
-Result<bool> has_entry(const fs::path& directory) {
-  DIR* stream = opendir(directory.c_str());
-  if (stream == nullptr) return fail(Error::from_errno(errno));
-  bool found = false;
-  while (true) {
-    errno = 0;
-    const dirent* entry = readdir(stream);
-    if (entry == nullptr) {
-      found = errno != 0;
-      break;
-    }
-    const std::string_view entry_name = entry->d_name;
-    if (entry_name != "." && entry_name != "..") {
-      found = true;
-      break;
-    }
-  }
-  closedir(stream);
-  return found;
-}
-
 /// Refuses to scaffold over something: a target that exists must be a directory, and an empty
 /// one unless `force` is on. Runs in a dry run too, so the preview fails the way the run would.
 Result<void> check_target(const fs::path& target, bool force) {
   if (!files::exists(target)) return {};
-  Result<bool> occupied = has_entry(target);
+  Result<bool> occupied = files::has_entry(target);
   if (!occupied) return fail(std::move(occupied.error()));
   if (*occupied && !force) {
     return fail(
@@ -89,6 +63,12 @@ std::string shell_word(std::string_view path) {
 
 Result<void> run_new(New command) {
   const fs::path target = project_directory(resolve_dir(command.dir), command.name);
+  // Taken before the check, so that of two runs into one directory the second finds the
+  // first one's project there. The directory that will hold the target stays in place while
+  // the target itself may be created.
+  const files::DirectoryLock lock =
+      files::lock_directory(command.name == generators::project::kInPlace ? target
+                                                                          : target.parent_path());
   if (auto checked = check_target(target, command.force); !checked) return checked;
 
   std::optional<std::string_view> title;

@@ -1,0 +1,392 @@
+#include "files/replace.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "files/files.h"
+
+namespace files {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Hops through symbolic links at the end of a path before giving up, as the kernel does.
+constexpr int kMaxLinkHops = 40;
+// Bytes of the target's name kept in its temporary name: enough to tell whose it is, short
+// enough that the temporary name fits wherever the target's name does.
+constexpr std::size_t kTempNameStemBytes = 64;
+constexpr std::string_view kTempNameMarker = ".brintle-";
+constexpr unsigned kTempNameAttempts = 100;
+
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The temporary file being written, for the signal handler to remove. Set and cleared only
+// while the termination signals are held back, so that the handler never sees half a path,
+// nor the path of a file that another process created or that is already renamed into place.
+char pending_temp_path[PATH_MAX];
+volatile std::sig_atomic_t has_pending_temp = 0;
+
+// Holds the termination signals back for its lifetime; one that arrives meanwhile takes effect
+// when they are let through again.
+class TerminationSignalsHeld {
+ public:
+  TerminationSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signal : kTerminationSignals) sigaddset(&held, signal);
+    ::sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~TerminationSignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+  TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+void remove_pending_temp_and_end(int signal) {
+  if (has_pending_temp != 0) ::unlink(pending_temp_path);
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  ::sigaction(signal, &default_action, nullptr);
+  // The signal is held while its handler runs, so this one ends the process on return.
+  ::raise(signal);
+}
+
+// A temporary file beside its target, open for writing and known to the signal handler.
+struct TempFile {
+  int fd = -1;
+  fs::path path;
+};
+
+// The file as it stands before it is replaced: open, and what fstat said of it.
+struct Existing {
+  int fd = -1;
+  struct stat info {};
+};
+
+// Closes `fd`; Linux has released the descriptor even after EINTR.
+Result<void> close_checked(int fd) {
+  if (::close(fd) != 0 && errno != EINTR) return fail(Error::from_errno(errno));
+  return {};
+}
+
+Result<void> last_call_failed() { return fail(Error::from_errno(errno)); }
+
+// The path a write through `path` lands on, and what stands there (none when nothing does, or
+// nothing can be looked at: the write itself then meets what the system has to say). Symbolic
+// links at the end of the path are followed, so the link stays and its final target is written.
+Result<std::pair<fs::path, std::optional<struct stat>>> follow_links(const fs::path& path) {
+  fs::path current = path;
+  for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
+    struct stat info;
+    if (::lstat(current.c_str(), &info) != 0) return std::pair{std::move(current), std::nullopt};
+    if (!S_ISLNK(info.st_mode)) return std::pair{std::move(current), std::optional(info)};
+    std::error_code error;
+    fs::path next = fs::read_symlink(current, error);
+    if (error) return fail(Error::from_error_code(error));
+    // A relative link is relative to the directory that holds it.
+    current = next.is_absolute() ? std::move(next) : current.parent_path() / next;
+  }
+  return fail(Error::from_errno(ELOOP));
+}
+
+// Six name characters that differ from call to call and from process to process.
+std::string temp_suffix(unsigned attempt) {
+  static constexpr std::string_view kAlphabet =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  // splitmix64 over the process id, the clock and the attempt; uniqueness is what matters
+  // here, O_EXCL takes care of any collision.
+  std::uint64_t x = (static_cast<std::uint64_t>(::getpid()) << 32) ^
+                    static_cast<std::uint64_t>(now.tv_nsec) ^
+                    (static_cast<std::uint64_t>(now.tv_sec) << 20) ^
+                    (attempt * 0x9e3779b97f4a7c15u);
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
+  x ^= x >> 31;
+  std::string suffix;
+  for (int i = 0; i < 6; ++i, x /= kAlphabet.size()) suffix += kAlphabet[x % kAlphabet.size()];
+  return suffix;
+}
+
+// The start of the name's first `bytes` bytes, not cut inside a UTF-8 sequence.
+std::string_view name_stem(std::string_view name, std::size_t bytes) {
+  if (name.size() <= bytes) return name;
+  while (bytes > 0 && (static_cast<unsigned char>(name[bytes]) & 0xC0) == 0x80) --bytes;
+  return name.substr(0, bytes);
+}
+
+void make_pending(const fs::path& path) {
+  const std::string& bytes = path.native();
+  if (bytes.size() >= sizeof pending_temp_path) return;  // too long to have been opened
+  std::memcpy(pending_temp_path, bytes.c_str(), bytes.size() + 1);
+  has_pending_temp = 1;
+}
+
+// A new, empty hidden file beside `target`, named ".<name>.brintle-XXXXXX" and opened for
+// writing. Created with `mode` through open() rather than mkstemp(), so that the umask and a
+// directory's default ACL apply to a new file exactly as they would to the target itself.
+Result<TempFile> create_temp_beside(const fs::path& target, mode_t mode) {
+  const std::string stem(name_stem(target.filename().native(), kTempNameStemBytes));
+  for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+    TempFile temp{-1, target.parent_path() /
+                          fmt::format(".{}{}{}", stem, kTempNameMarker, temp_suffix(attempt))};
+    const TerminationSignalsHeld held;
+    temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+    if (temp.fd >= 0) {
+      make_pending(temp.path);
+      return temp;
+    }
+    if (errno != EEXIST) return fail(Error::from_errno(errno));
+  }
+  return fail(Error::from_errno(EEXIST));
+}
+
+void discard(const TempFile& temp) {
+  const TerminationSignalsHeld held;
+  ::unlink(temp.path.c_str());
+  has_pending_temp = 0;
+}
+
+Result<void> rename_into_place(const TempFile& temp, const fs::path& target) {
+  const TerminationSignalsHeld held;
+  Result<void> renamed;
+  if (::rename(temp.path.c_str(), target.c_str()) != 0) {
+    renamed = last_call_failed();
+    ::unlink(temp.path.c_str());
+  }
+  has_pending_temp = 0;
+  return renamed;
+}
+
+// Gives the replacement the owner, group and permission bits of the file it replaces. The
+// owner can only be kept by a privileged process; elsewhere the file becomes the writer's,
+// as with any editor that saves by renaming. Set-id bits are not carried over: a write in
+// place clears them as well.
+Result<void> take_over_attributes(int fd, const struct stat& replaced) {
+  if (::fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
+    // Keep at least the group, if this process is allowed to choose it.
+    (void)!::fchown(fd, static_cast<uid_t>(-1), replaced.st_gid);
+  }
+  if (::fchmod(fd, replaced.st_mode & 0777) != 0) return last_call_failed();
+  return {};
+}
+
+// The value of one extended attribute.
+Result<std::string> attribute_value(int fd, const char* name) {
+  const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+  if (size < 0) return fail(Error::from_errno(errno));
+  std::string value(static_cast<std::size_t>(size), '\0');
+  // ERANGE when the value grew in between: the copy is then refused rather than cut short.
+  const ssize_t length = ::fgetxattr(fd, name, value.data(), value.size());
+  if (length < 0) return fail(Error::from_errno(errno));
+  value.resize(static_cast<std::size_t>(length));
+  return value;
+}
+
+// Copies every extended attribute (access control lists, security labels, what other tools
+// stored) of the replaced file. Copied after the permission bits, since an access control list
+// decides some of them. A file system without extended attributes has none to copy.
+Result<void> copy_extended_attributes(int from, int to) {
+  ssize_t size = ::flistxattr(from, nullptr, 0);
+  if (size < 0) return errno == ENOTSUP ? Result<void>() : last_call_failed();
+  std::string names(static_cast<std::size_t>(size), '\0');
+  if (size > 0 && (size = ::flistxattr(from, names.data(), names.size())) < 0) {
+    return last_call_failed();
+  }
+  names.resize(static_cast<std::size_t>(size));
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
+    const char* name = names.c_str() + at;
+    Result<std::string> value = attribute_value(from, name);
+    if (!value) return fail(std::move(value).error());
+    if (::fsetxattr(to, name, value->data(), value->size(), 0) != 0) return last_call_failed();
+  }
+  return {};
+}
+
+// Writes the temporary file, makes it durable when it replaces a file, and renames it over the
+// target. Whatever fails, the temporary file is removed.
+//
+// fsync before replacing: without it a power cut shortly after the rename can leave the name
+// pointing at blocks never written (an empty main.py where the user's code was), and some file
+// systems report a failed delayed write only there. A new file has nothing to lose, and
+// syncing every file of a new project would make each run wait on the disk dozens of times.
+Result<void> write_through_temp(const fs::path& target, std::string_view data,
+                                const Existing* replaced) {
+  Result<TempFile> temp = create_temp_beside(target, replaced != nullptr ? 0600 : 0666);
+  if (!temp) return fail(std::move(temp).error());
+  Result<void> filled;
+  if (replaced != nullptr) {
+    filled = take_over_attributes(temp->fd, replaced->info);
+    if (filled) filled = copy_extended_attributes(replaced->fd, temp->fd);
+  }
+  if (filled) filled = write_all(temp->fd, data);
+  if (filled && replaced != nullptr && ::fsync(temp->fd) != 0 && errno != EINVAL) {
+    filled = last_call_failed();
+  }
+  Result<void> closed = close_checked(temp->fd);
+  if (filled) filled = std::move(closed);
+  if (!filled) {
+    discard(*temp);
+    return filled;
+  }
+  return rename_into_place(*temp, target);
+}
+
+// Whether a failure of the rename road leaves writing in place as the way: the directory may
+// not be written, the file is a mount point or on another device, or an attribute of the old
+// file cannot be given to a new one.
+bool calls_for_writing_in_place(int errnum) {
+  return errnum == EACCES || errnum == EPERM || errnum == EBUSY || errnum == EXDEV ||
+         errnum == ENOTSUP;
+}
+
+Result<void> pwrite_all(int fd, std::string_view bytes) {
+  for (off_t at = 0; !bytes.empty();) {
+    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), at);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return last_call_failed();
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+    at += written;
+  }
+  return {};
+}
+
+// The file's first `size` bytes; none when the file may only be written.
+std::optional<std::string> read_start(int fd, off_t size) {
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  for (std::size_t at = 0; at < bytes.size();) {
+    const ssize_t count = ::pread(fd, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return count == 0 ? std::optional(bytes.substr(0, at)) : std::nullopt;
+    at += static_cast<std::size_t>(count);
+  }
+  return bytes;
+}
+
+// Writes `data` over the file's own bytes, for a file that must stay the same file: other names
+// share it, or it cannot be renamed over. All or nothing as far as the system allows: room for
+// a longer text is reserved before the first byte changes, and when a write fails the old bytes
+// go back. Interrupts wait until the file is whole again.
+Result<void> overwrite_in_place(const Existing& file, std::string_view data) {
+  const TerminationSignalsHeld held;
+  const std::optional<std::string> old_bytes = read_start(file.fd, file.info.st_size);
+  const auto new_size = static_cast<off_t>(data.size());
+  if (new_size > file.info.st_size && ::fallocate(file.fd, 0, 0, new_size) != 0 &&
+      errno != EOPNOTSUPP) {
+    Result<void> reserved = last_call_failed();
+    (void)!::ftruncate(file.fd, file.info.st_size);
+    return reserved;
+  }
+  Result<void> written = pwrite_all(file.fd, data);
+  if (written && ::ftruncate(file.fd, new_size) != 0) written = last_call_failed();
+  if (written && ::fsync(file.fd) != 0 && errno != EINVAL) written = last_call_failed();
+  if (!written) {
+    if (old_bytes) (void)pwrite_all(file.fd, *old_bytes);
+    (void)!::ftruncate(file.fd, file.info.st_size);
+  }
+  return written;
+}
+
+// Opens the file to be replaced. This is also the permission test: a file the user may not
+// write stays refused, as a write in place would be; renaming over it would slip past its
+// permissions. Read access, where there is some, lets a failed write in place be undone.
+Result<Existing> open_existing(const fs::path& target) {
+  constexpr int kFlags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  Existing file;
+  file.fd = ::open(target.c_str(), O_RDWR | kFlags);
+  if (file.fd < 0 && errno == EACCES) file.fd = ::open(target.c_str(), O_WRONLY | kFlags);
+  if (file.fd < 0) return fail(Error::from_errno(errno));
+  if (::fstat(file.fd, &file.info) != 0) {
+    Error error = Error::from_errno(errno);
+    ::close(file.fd);
+    return fail(std::move(error));
+  }
+  // Something else may have been put there since the path was looked at.
+  if (!S_ISREG(file.info.st_mode)) {
+    ::close(file.fd);
+    return fail(not_regular_file(target, file.info.st_mode));
+  }
+  return file;
+}
+
+Result<void> replace_existing(const fs::path& target, std::string_view data) {
+  Result<Existing> file = open_existing(target);
+  if (!file) return fail(std::move(file).error());
+  Result<void> replaced;
+  if (file->info.st_nlink > 1) {
+    // Renaming would part this name from the others, which would keep the old text.
+    replaced = overwrite_in_place(*file, data);
+  } else {
+    replaced = write_through_temp(target, data, &*file);
+    if (!replaced && calls_for_writing_in_place(replaced.error().os_error())) {
+      replaced = overwrite_in_place(*file, data);
+    }
+  }
+  Result<void> closed = close_checked(file->fd);
+  if (replaced) replaced = std::move(closed);
+  return replaced;
+}
+
+}  // namespace
+
+Result<void> create_dir_all(const fs::path& dir) {
+  if (dir.empty() || ::mkdir(dir.c_str(), 0777) == 0) return {};
+  int errnum = errno;
+  if (errnum == ENOENT) {
+    const fs::path parent = dir.parent_path();
+    if (parent.empty() || parent == dir) return fail(Error::from_errno(errnum));
+    if (Result<void> made = create_dir_all(parent); !made) return made;
+    if (::mkdir(dir.c_str(), 0777) == 0) return {};
+    errnum = errno;
+  }
+  if (files::is_directory(dir)) return {};
+  // Something other than a directory already stands where one is needed.
+  return fail(Error::from_errno(errnum == EEXIST ? ENOTDIR : errnum));
+}
+
+Result<void> replace_whole_file(const fs::path& path, std::string_view data) {
+  auto target = follow_links(path);
+  if (!target) return fail(std::move(target).error());
+  const auto& [target_path, info] = *target;
+  if (!info) return write_through_temp(target_path, data, /*replaced=*/nullptr);
+  if (S_ISDIR(info->st_mode)) return fail(Error::from_errno(EISDIR));
+  // Refused before it is opened: opening a device can do things of its own.
+  if (!S_ISREG(info->st_mode)) return fail(not_regular_file(target_path, info->st_mode));
+  return replace_existing(target_path, data);
+}
+
+void remove_temporary_file_on_termination_signals() {
+  struct sigaction action {};
+  action.sa_handler = remove_pending_temp_and_end;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : kTerminationSignals) sigaddset(&action.sa_mask, signal);
+  for (const int signal : kTerminationSignals) {
+    struct sigaction current {};
+    // A run started with the signal ignored (nohup, a background job) goes on ignoring it.
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+}  // namespace files
