@@ -29,7 +29,12 @@ void occupy_closed_standard_descriptors() {
 
 }  // namespace
 
-// The entry only wires: ignore broken pipes, run the command line, turn the result into a status.
+// A write of the program's own messages failed (not a closed pipe): the run's outcome is
+// unknown to its user, whatever the command did.
+constexpr int kOutputFailed = 101;
+
+// The entry only wires: set up the process, parse, run the command, print what it has to say,
+// and turn the outcome into the exit status. Every way out of the program is here.
 int main(int argc, char** argv) {
   // A closed pipe must come back as an error that the writers ignore, not end the process.
   std::signal(SIGPIPE, SIG_IGN);
@@ -47,8 +52,12 @@ int main(int argc, char** argv) {
   }
   std::optional<cli::Commands>& command = std::get<cli::Cli>(parsed).command;
   if (!command) return EXIT_SUCCESS;
-  auto result = cli::execute(std::move(*command));
-  if (result) return EXIT_SUCCESS;
-  style::print_error_line(result.error().joined());
-  return EXIT_FAILURE;
+  const Result<cli::Messages> messages = cli::execute(std::move(*command));
+  if (!messages) {
+    return style::print_error_line(messages.error().joined()) ? EXIT_FAILURE : kOutputFailed;
+  }
+  for (const std::string& message : *messages) {
+    if (!style::print_line(style::Stream::Stdout, message)) return kOutputFailed;
+  }
+  return EXIT_SUCCESS;
 }

@@ -38,12 +38,11 @@ enum class Scan {
 
 const char* stream_name(Stream stream) { return stream == Stream::Stdout ? "stdout" : "stderr"; }
 
-[[noreturn]] void fail_printing(Stream stream, int errnum) {
+void report_failed_printing(Stream stream, int errnum) {
   // Best effort: when standard error is the stream that failed, this write fails as well.
   const std::string report =
       fmt::format("fatal: failed printing to {}: {}\n", stream_name(stream), os_error_text(errnum));
   (void)files::write_all(STDERR_FILENO, report);
-  std::_Exit(101);
 }
 
 std::optional<std::string> process_env(std::string_view name) {
@@ -141,21 +140,22 @@ std::string strip_ansi(std::string_view text) {
   return plain;
 }
 
-void print_line(Stream stream, std::string_view text) {
+bool print_line(Stream stream, std::string_view text) {
   std::string line = colour_enabled(stream) ? std::string(text) : strip_ansi(text);
   line += '\n';
   const Result<void> written = files::write_all(stream_fd(stream), line);
-  if (written) return;
+  if (written) return true;
   // A reader that went away is not our failure, and a descriptor that was never open
   // swallows what is written to it.
   const int errnum = written.error().os_error();
-  if (errnum == EPIPE || errnum == EBADF) return;
-  fail_printing(stream, errnum);
+  if (errnum == EPIPE || errnum == EBADF) return true;
+  report_failed_printing(stream, errnum);
+  return false;
 }
 
-void print_error_line(std::string_view chain) {
+bool print_error_line(std::string_view chain) {
   // The chain quotes names and paths as the user gave them.
-  print_line(Stream::Stderr, fmt::format("{} {}", Red{"error:"}, escape_controls(chain)));
+  return print_line(Stream::Stderr, fmt::format("{} {}", Red{"error:"}, escape_controls(chain)));
 }
 
 }  // namespace style

@@ -2,7 +2,6 @@
 
 #include <functional>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,19 +28,12 @@ bool colour_enabled(Stream stream);
 std::string strip_ansi(std::string_view text);
 
 /// Writes one message line: `text` and "\n" in one write, colour codes stripped when colour
-/// is off. A closed pipe is ignored and a closed descriptor counts as written; any other
-/// failure ends the process with status 101 and "failed printing to stdout: {}" (or stderr).
-void print_line(Stream stream, std::string_view text);
-
-/// print_line on standard output: the rule for the command layer's own messages.
-inline void print_stdout(std::string_view text) { print_line(Stream::Stdout, text); }
-
-/// print_stdout of each line in turn (the run report).
-inline void print_stdout(std::span<const std::string> lines) {
-  for (const std::string& line : lines) print_stdout(line);
-}
+/// is off. A closed pipe is ignored and a closed descriptor counts as written. Any other
+/// failure is reported on standard error as "fatal: failed printing to stdout: {}" (or
+/// stderr), and the result is false: the program then ends with its own status for that.
+[[nodiscard]] bool print_line(Stream stream, std::string_view text);
 
 /// Writes the error line "error: <chain>" (prefix in red) to standard error by print_line's rule.
-void print_error_line(std::string_view chain);
+[[nodiscard]] bool print_error_line(std::string_view chain);
 
 }  // namespace style

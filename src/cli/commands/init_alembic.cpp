@@ -5,7 +5,6 @@
 #include "cli/cli.h"
 #include "generators/alembic.h"
 #include "layout/layout.h"
-#include "style/output.h"
 #include "style/style.h"
 #include "writers/writers.h"
 
@@ -25,15 +24,15 @@ constexpr std::string_view kNextSteps =
 
 }  // namespace
 
-Result<void> run_init_alembic(Alembic command) {
+Result<Messages> run_init_alembic(Alembic command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   const std::string source = layout::source_dir_name(root);
   auto files = generators::alembic::generate_alembic(root, source, command.dry_run);
   if (!files) return fail(std::move(files).error());
-  style::print_stdout(writers::report(*files, command.dry_run));
+  Messages messages = writers::report(*files, command.dry_run);
   // Shown after every generation, skipped files and dry runs included: the steps still apply.
-  style::print_stdout(style::Cyan{kNextSteps}.str());
-  return {};
+  messages.push_back(style::Cyan{kNextSteps}.str());
+  return messages;
 }
 
 }  // namespace cli

@@ -5,7 +5,6 @@
 #include "cli/cli.h"
 #include "generators/registry.h"
 #include "layout/layout.h"
-#include "style/output.h"
 #include "style/style.h"
 #include "table/table.h"
 
@@ -29,15 +28,14 @@ std::string module_table(const std::vector<generators::registry::RegisteredModul
 
 }  // namespace
 
-Result<void> run_list(List command) {
+Result<Messages> run_list(List command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   // Reading the registry never fails: a project without one simply has no modules yet.
   const std::string source = layout::source_dir_name(root);
   const auto modules = generators::registry::list_registered(root, source);
-  style::print_stdout(style::Bold{kTitle}.str());
-  style::print_stdout(module_table(modules));
-  if (modules.empty()) style::print_stdout(style::Yellow{kEmptyHint}.str());
-  return {};
+  Messages messages{style::Bold{kTitle}.str(), module_table(modules)};
+  if (modules.empty()) messages.push_back(style::Yellow{kEmptyHint}.str());
+  return messages;
 }
 
 }  // namespace cli

@@ -13,13 +13,12 @@
 #include "generators/module.h"
 #include "generators/registry.h"
 #include "layout/layout.h"
-#include "style/output.h"
 #include "style/style.h"
 #include "writers/writers.h"
 
 namespace cli {
 
-Result<void> run_make_module(Module command) {
+Result<Messages> run_make_module(Module command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   // Runs in one project take turns: each reads the registry and main.py, adds to them and
   // writes them back, so two at once would each drop what the other added.
@@ -38,18 +37,18 @@ Result<void> run_make_module(Module command) {
                   generators::registry::register_module(root, command.feature, source, dry_run));
   }
   if (step) step = append(files, generators::main::sync_main(root, source, dry_run));
-  if (!step) return step;
+  if (!step) return fail(std::move(step).error());
 
-  style::print_stdout(writers::report(files, command.dry_run));
+  Messages messages = writers::report(files, command.dry_run);
 
   // The registry and main.py count too, although --force never reaches their generators.
   const auto skipped = std::ranges::count(files, WriteStatus::Skipped, &GeneratedFile::status);
   if (skipped > 0 && !command.force) {
     const std::string warning =
         fmt::format("{} file(s) already exist. Re-run with --force to overwrite.", skipped);
-    style::print_stdout(style::Yellow{warning}.str());
+    messages.push_back(style::Yellow{warning}.str());
   }
-  return {};
+  return messages;
 }
 
 }  // namespace cli

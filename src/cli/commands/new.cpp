@@ -11,7 +11,6 @@
 #include "cli/cli.h"
 #include "files/files.h"
 #include "generators/project.h"
-#include "style/output.h"
 #include "style/style.h"
 #include "text/text.h"
 #include "writers/writers.h"
@@ -61,7 +60,7 @@ std::string shell_word(std::string_view path) {
 
 }  // namespace
 
-Result<void> run_new(New command) {
+Result<Messages> run_new(New command) {
   const fs::path target = project_directory(resolve_dir(command.dir), command.name);
   // Taken before the check, so that of two runs into one directory the second finds the
   // first one's project there. The directory that will hold the target stays in place while
@@ -69,7 +68,9 @@ Result<void> run_new(New command) {
   const files::DirectoryLock lock =
       files::lock_directory(command.name == generators::project::kInPlace ? target
                                                                           : target.parent_path());
-  if (auto checked = check_target(target, command.force); !checked) return checked;
+  if (auto checked = check_target(target, command.force); !checked) {
+    return fail(std::move(checked).error());
+  }
 
   std::optional<std::string_view> title;
   if (command.title) title = *command.title;
@@ -78,15 +79,15 @@ Result<void> run_new(New command) {
       command.dry_run);
   if (!files) return fail(std::move(files.error()));
 
-  style::print_stdout(writers::report(*files, command.dry_run));
-  if (command.dry_run) return {};
+  Messages messages = writers::report(*files, command.dry_run);
+  if (command.dry_run) return messages;
   const std::string shown = style::escape_controls(text::lossy_utf8(target.native()));
-  style::print_stdout(style::Green{fmt::format("Project created at {}", shown)}.str());
-  style::print_stdout(
+  messages.push_back(style::Green{fmt::format("Project created at {}", shown)}.str());
+  messages.push_back(
       style::Cyan{fmt::format("cd {} && uv sync && uv run uvicorn src.main:app --reload",
                               shell_word(shown))}
           .str());
-  return {};
+  return messages;
 }
 
 }  // namespace cli
