@@ -62,9 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Template texts are compiled into the program and are all UTF-8.
   if (!text::is_valid_utf8(input)) return 0;
 
-  const Result<std::string> rendered = render::render_str(input, fixed_context());
+  const error::Result<std::string> rendered = render::render_str(input, fixed_context());
   if (!rendered) {
-    const Error& error = rendered.error();
+    const error::Error& error = rendered.error();
     check(!error.messages().empty() && !error.messages().back().empty(),
           "an error has a message", escaped(input));
     const std::string message = error.joined();

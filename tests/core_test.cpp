@@ -31,9 +31,9 @@ void generates(const std::map<std::string, std::string>& files, bool dry_run, Na
   const auto records = generators::core::generate_core(dir.path(), std::nullopt, dry_run);
   std::map<std::string, std::string> after = files;  // what the disk holds afterwards
   Names names;
-  for (const GeneratedFile& file : records.value()) {
+  for (const writers::GeneratedFile& file : records.value()) {
     names.push_back(file.path.lexically_relative(core).string());
-    EXPECT_EQ(file.status, dry_run ? WriteStatus::DryRun : WriteStatus::Created);
+    EXPECT_EQ(file.status, dry_run ? writers::WriteStatus::DryRun : writers::WriteStatus::Created);
     EXPECT_EQ(file.content.contains("from app.core.config "), names.back() == "database.py");
     if (!dry_run) after[names.back()] = file.content.empty() ? "\n" : file.content;
   }

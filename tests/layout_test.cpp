@@ -65,13 +65,14 @@ TEST(Layout, WriteConfigReplacesTheFileAndADryRunCreatesNothing) {
   write_file(config, R"({"source_dir": "app", "other": 1})");
   const auto written = layout::write_config(dir.path(), {{"source_dir", "src"}}, false);
   ASSERT_TRUE(written.has_value()) << written.error().joined();
-  EXPECT_EQ(*written, (GeneratedFile{config, expected, WriteStatus::Created}));
+  EXPECT_EQ(*written, (writers::GeneratedFile{config, expected, writers::WriteStatus::Created}));
   EXPECT_EQ(read_file(config), expected);
 
   const fs::path root = dir.path() / "new";
   const auto dry = layout::write_config(root, {{"source_dir", "src"}}, true);
   ASSERT_TRUE(dry.has_value()) << dry.error().joined();
-  EXPECT_EQ(*dry, (GeneratedFile{root / ".brintle.json", expected, WriteStatus::DryRun}));
+  EXPECT_EQ(*dry, (writers::GeneratedFile{root / ".brintle.json", expected,
+                                          writers::WriteStatus::DryRun}));
   EXPECT_FALSE(fs::exists(root));
 }
 

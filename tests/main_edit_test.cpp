@@ -161,7 +161,7 @@ TEST(SyncMain, SkipsOrFailsWithoutTouchingTheFile) {
   };
   const auto main_py = [&](const char* source) { return dir.path() / source / "main.py"; };
   EXPECT_EQ(sync_main(dir.path(), "src", false),
-            (GeneratedFile{main_py("src"), "", WriteStatus::Skipped}));
+            (writers::GeneratedFile{main_py("src"), "", writers::WriteStatus::Skipped}));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "src"));
   std::filesystem::create_directories(main_py("src"));
   EXPECT_EQ(error_of(sync_main(dir.path(), "src", false)), "Is a directory (os error 21)");
@@ -173,7 +173,7 @@ TEST(SyncMain, SkipsOrFailsWithoutTouchingTheFile) {
     EXPECT_EQ(error_of(sync_main(dir.path(), "bad", dry_run)),
               "stream did not contain valid UTF-8");
     EXPECT_EQ(sync_main(dir.path(), "app", dry_run),
-              (GeneratedFile{main_py("app"), marked, WriteStatus::Skipped}));
+              (writers::GeneratedFile{main_py("app"), marked, writers::WriteStatus::Skipped}));
   }
   EXPECT_EQ(read_file(main_py("bad")), invalid);
   EXPECT_EQ(read_file(main_py("app")), marked);
@@ -187,11 +187,11 @@ TEST(SyncMain, DryRunWritesNothingThenTheEditIsWrittenOnce) {
       "import importlib\nfrom fastapi import FastAPI\n\nfrom src.modules import modules\n\n" + kApp;
   write_file(path, plain);
   const auto sync = [&](bool dry_run) { return sync_main(dir.path(), "src", dry_run); };
-  EXPECT_EQ(sync(true), (GeneratedFile{path, edited, WriteStatus::DryRun}));
+  EXPECT_EQ(sync(true), (writers::GeneratedFile{path, edited, writers::WriteStatus::DryRun}));
   EXPECT_EQ(read_file(path), plain);
-  EXPECT_EQ(sync(false), (GeneratedFile{path, edited, WriteStatus::Created}));
+  EXPECT_EQ(sync(false), (writers::GeneratedFile{path, edited, writers::WriteStatus::Created}));
   EXPECT_EQ(read_file(path), edited);
-  EXPECT_EQ(sync(false), (GeneratedFile{path, edited, WriteStatus::Skipped}));
+  EXPECT_EQ(sync(false), (writers::GeneratedFile{path, edited, writers::WriteStatus::Skipped}));
 }
 
 }  // namespace

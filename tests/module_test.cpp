@@ -32,7 +32,7 @@ TEST(GenerateModule, GeneratedFilesParseAsPython) {
        Pairs{{"BlogPost", "src"}, {"user", "app"}, {"match", "src"}}) {
     const auto files = gm::generate_module(feature, project.path(), source, false, false);
     ASSERT_TRUE(files) << files.error().joined();
-    for (const GeneratedFile& file : *files) argv.push_back(file.path.string());
+    for (const writers::GeneratedFile& file : *files) argv.push_back(file.path.string());
   }
   ASSERT_EQ(argv.size(), 3u + 3 * 13);
   const auto result = testing_support::run_program(argv);
@@ -61,7 +61,7 @@ TEST(CheckFeatureName, RefusesNamesThatCannotBeAPythonPackage) {
            {"Import", R"(invalid module name "import": it is a Python keyword)"},
            {"none", R"(invalid module name "none": its class name "None" is a Python keyword)"},
            {"TRUE", R"(invalid module name "true": its class name "True" is a Python keyword)"}}) {
-    const Result<void> checked = gm::check_feature_name(feature);
+    const error::Result<void> checked = gm::check_feature_name(feature);
     EXPECT_EQ(checked ? "" : checked.error().joined(), error) << feature;
   }
 }

@@ -45,7 +45,7 @@ TEST(ProjectName, RefusesANameWithoutLetterOrDigit) {
       {".", "/w/___",
        R"(invalid project name ".": the directory name "___" has no ASCII letter or digit)"}};
   for (const auto& [name, root, error] : cases) {
-    const Result<void> checked = gp::check_project_name(name, root);
+    const error::Result<void> checked = gp::check_project_name(name, root);
     EXPECT_EQ(checked ? "" : checked.error().joined(), error) << name << " in " << root;
   }
 }

@@ -67,30 +67,35 @@ fs::path new_project(const TempDir& dir) {
 }
 
 // The record of a registration that must succeed, or the error's text as its content.
-GeneratedFile registered(const fs::path& root, std::string_view feature, bool dry_run) {
-  Result<GeneratedFile> result = registry::register_module(root, feature, std::nullopt, dry_run);
-  return result ? *result : GeneratedFile{"", result.error().joined(), WriteStatus::Skipped};
+writers::GeneratedFile registered(const fs::path& root, std::string_view feature, bool dry_run) {
+  error::Result<writers::GeneratedFile> result =
+      registry::register_module(root, feature, std::nullopt, dry_run);
+  return result
+             ? *result
+             : writers::GeneratedFile{"", result.error().joined(), writers::WriteStatus::Skipped};
 }
 
 TEST(Registry, RegisterWritesTheCanonicalTextOnlyWhenItChanges) {
   TempDir dir;
   const fs::path path = new_project(dir);
   const std::string blog = registry_text({{"blog_post", "src.modules.blog_post"}});
-  const auto check = [&](auto feature, bool dry_run, WriteStatus status, std::string on_disk) {
-    EXPECT_EQ(registered(dir.path(), feature, dry_run), (GeneratedFile{path, blog, status}));
+  const auto check = [&](auto feature, bool dry_run, writers::WriteStatus status,
+                         std::string on_disk) {
+    EXPECT_EQ(registered(dir.path(), feature, dry_run),
+              (writers::GeneratedFile{path, blog, status}));
     EXPECT_EQ(read_file(path), on_disk) << feature;
   };
-  check("BlogPost", true, WriteStatus::DryRun, registry_text({}));
-  check("BlogPost", false, WriteStatus::Created, blog);
+  check("BlogPost", true, writers::WriteStatus::DryRun, registry_text({}));
+  check("BlogPost", false, writers::WriteStatus::Created, blog);
   for (const std::string& on_disk : {blog, blog.substr(0, blog.size() - 1), blog + "\n\n"}) {
     write_file(path, on_disk);
-    check("blog post", true, WriteStatus::Skipped, on_disk);
-    check("blog-post", false, WriteStatus::Skipped, on_disk);
+    check("blog post", true, writers::WriteStatus::Skipped, on_disk);
+    check("blog-post", false, writers::WriteStatus::Skipped, on_disk);
   }
   // Only "\n" counts as a final line feed: "\r\n" line ends are rewritten.
   for (const auto& text : {std::regex_replace(blog, std::regex("\n"), "\r\n"), blog + "\r\n"}) {
     write_file(path, text);
-    check("blog_post", false, WriteStatus::Created, blog);
+    check("blog_post", false, writers::WriteStatus::Created, blog);
   }
 }
 
@@ -111,8 +116,9 @@ TEST(Registry, ListDescribesEachModuleByTheLeadingDocstringInItsKeyDirectory) {
   TempDir dir;  // no configuration and no src/main.py: the source is "app"
   const fs::path modules = dir.path() / "app" / "modules";
   EXPECT_EQ(registered(dir.path(), "Order", false),
-            (GeneratedFile{modules / "__init__.py", registry_text({{"order", "app.modules.order"}}),
-                           WriteStatus::Created}));
+            (writers::GeneratedFile{modules / "__init__.py",
+                                    registry_text({{"order", "app.modules.order"}}),
+                                    writers::WriteStatus::Created}));
   const std::vector<registry::RegisteredModule> rows = {
       {"one", "app.modules.one", "One line."}, {"many", "elsewhere.x", "First line."},
       {"comment", "c", ""}, {"single", "s", ""}, {"unclosed", "u", ""}, {"ghost", "g", ""}};

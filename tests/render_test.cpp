@@ -18,7 +18,7 @@ using testing_support::TempDir;
 
 // The rendered text, or the error's messages joined.
 template <typename T>
-std::string outcome(const Result<T>& result) {
+std::string outcome(const error::Result<T>& result) {
   return result ? std::string(*result) : result.error().joined();
 }
 
@@ -57,7 +57,7 @@ TEST(Render, ContextPutKeepsTheFirstPositionAndTheLastValue) {
 TEST(Render, TemplateTableHoldsTheThirtyTexts) {
   std::string listing;
   std::string_view group;
-  for (const TemplateFile& t : templates::kTemplates) {
+  for (const templates::TemplateFile& t : templates::kTemplates) {
     if (t.group != group) listing += fmt::format("\n{}:", group = t.group);
     listing += fmt::format(" {}{}", t.content.size(), t.content.ends_with('\n') ? "+" : "");
   }
@@ -73,7 +73,8 @@ TEST(Render, RenderTemplateFindsTheTemplateByGroupAndName) {
   EXPECT_EQ(outcome(render::render_template("nothing", "config.py.j2", {})),
             "template not found: nothing/config.py.j2");
   ASSERT_GT(templates::kTemplates.size(), 2u);
-  const TemplateFile& mako = templates::kTemplates[2];  // passes through whole, less its "\n"
+  const templates::TemplateFile& mako =
+      templates::kTemplates[2];  // passes through whole, less its "\n"
   EXPECT_EQ(outcome(render::render_template("alembic", mako.path, {})) + "\n", mako.content);
 }
 
@@ -89,8 +90,8 @@ TEST(Render, TreeFollowsRawPathOrderAndDryRunWritesNothing) {
                                          dir.path() / "m", false, true);
   ASSERT_TRUE(files) << files.error().joined();
   std::string listing;
-  for (const GeneratedFile& file : *files) {
-    EXPECT_EQ(file.status, WriteStatus::DryRun);
+  for (const writers::GeneratedFile& file : *files) {
+    EXPECT_EQ(file.status, writers::WriteStatus::DryRun);
     listing += file.path.lexically_relative(dir.path() / "m").generic_string() + "\n";
   }
   EXPECT_EQ(listing,

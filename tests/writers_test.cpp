@@ -111,14 +111,15 @@ TEST(WriteFile, WriteCutShortBySizeLimitKeepsOldBytesAndLeavesNothingBehind) {
 }
 
 TEST(Report, OneLinePerRecordWithThePlainLabels) {
-  const auto shown = [](std::vector<GeneratedFile> files, bool dry_run) {
+  const auto shown = [](std::vector<writers::GeneratedFile> files, bool dry_run) {
     std::string shown;
     for (const std::string& line : writers::report(files, dry_run)) shown += line + "\n";
     return style::strip_ansi(shown);
   };
-  const std::vector<GeneratedFile> files{{"a", "x", WriteStatus::Created},
-                                         {"caf\xe9/\xff.py", "x", WriteStatus::Skipped},
-                                         {"dir/c.py", "x", WriteStatus::DryRun}};
+  const std::vector<writers::GeneratedFile> files{
+      {"a", "x", writers::WriteStatus::Created},
+      {"caf\xe9/\xff.py", "x", writers::WriteStatus::Skipped},
+      {"dir/c.py", "x", writers::WriteStatus::DryRun}};
   EXPECT_EQ(shown(files, false),
             "[created] a\n[skipped] caf\uFFFD/\uFFFD.py\n[dry-run] dir/c.py\n");
   EXPECT_EQ(shown(files, true),

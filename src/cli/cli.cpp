@@ -25,9 +25,9 @@ bool is_current_dir(const std::filesystem::path& dir) {
 
 }  // namespace
 
-Result<Messages> execute(Commands command) {
+error::Result<Messages> execute(Commands command) {
   return std::visit(
-      [](auto&& parsed) -> Result<Messages> {
+      [](auto&& parsed) -> error::Result<Messages> {
         using T = std::decay_t<decltype(parsed)>;
         if constexpr (std::is_same_v<T, New>) {
           return run_new(std::move(parsed));

@@ -14,15 +14,15 @@ namespace cli {
 using Messages = std::vector<std::string>;
 
 /// Runs one parsed command.
-Result<Messages> execute(Commands command);
+error::Result<Messages> execute(Commands command);
 
 /// "." (also "./", "./.") becomes the current directory; anything else is used unchanged.
 std::filesystem::path resolve_dir(const std::filesystem::path& dir);
 
 // The commands, each in src/cli/commands/.
-Result<Messages> run_new(New command);
-Result<Messages> run_make_module(Module command);
-Result<Messages> run_init_alembic(Alembic command);
-Result<Messages> run_list(List command);
+error::Result<Messages> run_new(New command);
+error::Result<Messages> run_make_module(Module command);
+error::Result<Messages> run_init_alembic(Alembic command);
+error::Result<Messages> run_list(List command);
 
 }  // namespace cli

@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+namespace error {
+
 Error::Error(std::string message) { messages_.push_back(std::move(message)); }
 
 std::string os_error_text(int errnum) {
@@ -35,3 +37,5 @@ Error Error::context(std::string outer) && {
 }
 
 std::string Error::joined() const { return fmt::format("{}", fmt::join(messages_, ": ")); }
+
+}  // namespace error

@@ -6,6 +6,9 @@
 #include <system_error>
 #include <vector>
 
+// The error value of every operation that can fail: a chain of messages, carried in Result.
+namespace error {
+
 /// An error as a chain of messages, outermost first. A file-system error carries only the
 /// system's text ("<description> (os error N)"), never the path.
 class Error {
@@ -44,3 +47,5 @@ inline std::unexpected<Error> fail(Error error) { return std::unexpected(std::mo
 inline std::unexpected<Error> fail(std::string message) {
   return std::unexpected(Error(std::move(message)));
 }
+
+}  // namespace error

@@ -25,26 +25,26 @@ std::string_view kind_of(mode_t mode) {
   return "something else";
 }
 
-Result<std::string> read_to_end(int fd) {
+error::Result<std::string> read_to_end(int fd) {
   std::string data;
   char buffer[64 * 1024];
   for (;;) {
     const ssize_t count = ::read(fd, buffer, sizeof buffer);
     if (count < 0) {
       if (errno == EINTR) continue;
-      return fail(Error::from_errno(errno));
+      return error::fail(error::Error::from_errno(errno));
     }
     if (count == 0) return data;
     data.append(buffer, static_cast<std::size_t>(count));
   }
 }
 
-Result<std::string> read_regular_file(int fd, const std::filesystem::path& path) {
+error::Result<std::string> read_regular_file(int fd, const std::filesystem::path& path) {
   struct stat info;
-  if (::fstat(fd, &info) != 0) return fail(Error::from_errno(errno));
+  if (::fstat(fd, &info) != 0) return error::fail(error::Error::from_errno(errno));
   // A directory fails at the read itself, with the system's text, as it always has.
   if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
-    return fail(not_regular_file(path, info.st_mode));
+    return error::fail(not_regular_file(path, info.st_mode));
   }
   return read_to_end(fd);
 }
@@ -66,9 +66,9 @@ bool is_missing(const std::filesystem::path& path) {
   return ::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
-Result<bool> has_entry(const std::filesystem::path& directory) {
+error::Result<bool> has_entry(const std::filesystem::path& directory) {
   DIR* stream = ::opendir(directory.c_str());
-  if (stream == nullptr) return fail(Error::from_errno(errno));
+  if (stream == nullptr) return error::fail(error::Error::from_errno(errno));
   bool found = false;
   while (true) {
     errno = 0;
@@ -87,7 +87,7 @@ Result<bool> has_entry(const std::filesystem::path& directory) {
   return found;
 }
 
-Result<std::string> read_text(const std::filesystem::path& path) {
+error::Result<std::string> read_text(const std::filesystem::path& path) {
   // Without O_NONBLOCK the open of a FIFO would wait for a writer that may never come.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
@@ -95,32 +95,32 @@ Result<std::string> read_text(const std::filesystem::path& path) {
     // A socket cannot be opened at all; it is named like any other file that is not regular.
     struct stat info;
     if (errnum == ENXIO && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-      return fail(not_regular_file(path, info.st_mode));
+      return error::fail(not_regular_file(path, info.st_mode));
     }
-    return fail(Error::from_errno(errnum));
+    return error::fail(error::Error::from_errno(errnum));
   }
-  Result<std::string> data = read_regular_file(fd, path);
+  error::Result<std::string> data = read_regular_file(fd, path);
   ::close(fd);
-  if (data && !text::is_valid_utf8(*data)) return fail(std::string(kInvalidUtf8));
+  if (data && !text::is_valid_utf8(*data)) return error::fail(std::string(kInvalidUtf8));
   return data;
 }
 
-Result<void> write_all(int fd, std::string_view bytes) {
+error::Result<void> write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      return fail(Error::from_errno(errno));
+      return error::fail(error::Error::from_errno(errno));
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return {};
 }
 
-Error not_regular_file(const std::filesystem::path& path, mode_t mode) {
+error::Error not_regular_file(const std::filesystem::path& path, mode_t mode) {
   // Shown escaped, as names are in every error line.
-  return Error(fmt::format("{:?} is {}, not a regular file", text::lossy_utf8(path.native()),
-                           kind_of(mode)));
+  return error::Error(fmt::format("{:?} is {}, not a regular file", text::lossy_utf8(path.native()),
+                                  kind_of(mode)));
 }
 
 std::size_t longest_file_name(const std::filesystem::path& path) {

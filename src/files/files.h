@@ -27,18 +27,18 @@ bool is_missing(const std::filesystem::path& path);
 
 /// Whether the directory holds any entry ("." and ".." are none; an entry that cannot be read
 /// is one). Fails with the system's error when it cannot be listed.
-Result<bool> has_entry(const std::filesystem::path& directory);
+error::Result<bool> has_entry(const std::filesystem::path& directory);
 
 /// The whole regular file as UTF-8 text. Fails with the system's error, with "stream did not
 /// contain valid UTF-8" when the bytes are not UTF-8, or with not_regular_file for a FIFO, a
 /// device or a socket, which are neither waited on nor read.
-Result<std::string> read_text(const std::filesystem::path& path);
+error::Result<std::string> read_text(const std::filesystem::path& path);
 
 /// Writes all of `bytes` to `fd`, going on after partial writes and interrupted calls.
-Result<void> write_all(int fd, std::string_view bytes);
+error::Result<void> write_all(int fd, std::string_view bytes);
 
 /// The error for a path where a regular file is needed and `mode` says something else stands.
-Error not_regular_file(const std::filesystem::path& path, mode_t mode);
+error::Error not_regular_file(const std::filesystem::path& path, mode_t mode);
 
 /// The longest file name, in bytes, that the file system of the nearest directory existing at
 /// or above `path` allows; NAME_MAX when it cannot be asked.

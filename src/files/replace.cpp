@@ -82,17 +82,17 @@ struct Existing {
 };
 
 // Closes `fd`; Linux has released the descriptor even after EINTR.
-Result<void> close_checked(int fd) {
-  if (::close(fd) != 0 && errno != EINTR) return fail(Error::from_errno(errno));
+error::Result<void> close_checked(int fd) {
+  if (::close(fd) != 0 && errno != EINTR) return error::fail(error::Error::from_errno(errno));
   return {};
 }
 
-Result<void> last_call_failed() { return fail(Error::from_errno(errno)); }
+error::Result<void> last_call_failed() { return error::fail(error::Error::from_errno(errno)); }
 
 // The path a write through `path` lands on, and what stands there (none when nothing does, or
 // nothing can be looked at: the write itself then meets what the system has to say). Symbolic
 // links at the end of the path are followed, so the link stays and its final target is written.
-Result<std::pair<fs::path, std::optional<struct stat>>> follow_links(const fs::path& path) {
+error::Result<std::pair<fs::path, std::optional<struct stat>>> follow_links(const fs::path& path) {
   fs::path current = path;
   for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
     struct stat info;
@@ -100,11 +100,11 @@ Result<std::pair<fs::path, std::optional<struct stat>>> follow_links(const fs::p
     if (!S_ISLNK(info.st_mode)) return std::pair{std::move(current), std::optional(info)};
     std::error_code error;
     fs::path next = fs::read_symlink(current, error);
-    if (error) return fail(Error::from_error_code(error));
+    if (error) return error::fail(error::Error::from_error_code(error));
     // A relative link is relative to the directory that holds it.
     current = next.is_absolute() ? std::move(next) : current.parent_path() / next;
   }
-  return fail(Error::from_errno(ELOOP));
+  return error::fail(error::Error::from_errno(ELOOP));
 }
 
 // Six name characters that differ from call to call and from process to process.
@@ -144,7 +144,7 @@ void make_pending(const fs::path& path) {
 // A new, empty hidden file beside `target`, named ".<name>.brintle-XXXXXX" and opened for
 // writing. Created with `mode` through open() rather than mkstemp(), so that the umask and a
 // directory's default ACL apply to a new file exactly as they would to the target itself.
-Result<TempFile> create_temp_beside(const fs::path& target, mode_t mode) {
+error::Result<TempFile> create_temp_beside(const fs::path& target, mode_t mode) {
   const std::string stem(name_stem(target.filename().native(), kTempNameStemBytes));
   for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     TempFile temp{-1, target.parent_path() /
@@ -155,9 +155,9 @@ Result<TempFile> create_temp_beside(const fs::path& target, mode_t mode) {
       make_pending(temp.path);
       return temp;
     }
-    if (errno != EEXIST) return fail(Error::from_errno(errno));
+    if (errno != EEXIST) return error::fail(error::Error::from_errno(errno));
   }
-  return fail(Error::from_errno(EEXIST));
+  return error::fail(error::Error::from_errno(EEXIST));
 }
 
 void discard(const TempFile& temp) {
@@ -166,9 +166,9 @@ void discard(const TempFile& temp) {
   has_pending_temp = 0;
 }
 
-Result<void> rename_into_place(const TempFile& temp, const fs::path& target) {
+error::Result<void> rename_into_place(const TempFile& temp, const fs::path& target) {
   const TerminationSignalsHeld held;
-  Result<void> renamed;
+  error::Result<void> renamed;
   if (::rename(temp.path.c_str(), target.c_str()) != 0) {
     renamed = last_call_failed();
     ::unlink(temp.path.c_str());
@@ -181,7 +181,7 @@ Result<void> rename_into_place(const TempFile& temp, const fs::path& target) {
 // owner can only be kept by a privileged process; elsewhere the file becomes the writer's,
 // as with any editor that saves by renaming. Set-id bits are not carried over: a write in
 // place clears them as well.
-Result<void> take_over_attributes(int fd, const struct stat& replaced) {
+error::Result<void> take_over_attributes(int fd, const struct stat& replaced) {
   if (::fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
     // Keep at least the group, if this process is allowed to choose it.
     (void)!::fchown(fd, static_cast<uid_t>(-1), replaced.st_gid);
@@ -191,13 +191,13 @@ Result<void> take_over_attributes(int fd, const struct stat& replaced) {
 }
 
 // The value of one extended attribute.
-Result<std::string> attribute_value(int fd, const char* name) {
+error::Result<std::string> attribute_value(int fd, const char* name) {
   const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
-  if (size < 0) return fail(Error::from_errno(errno));
+  if (size < 0) return error::fail(error::Error::from_errno(errno));
   std::string value(static_cast<std::size_t>(size), '\0');
   // ERANGE when the value grew in between: the copy is then refused rather than cut short.
   const ssize_t length = ::fgetxattr(fd, name, value.data(), value.size());
-  if (length < 0) return fail(Error::from_errno(errno));
+  if (length < 0) return error::fail(error::Error::from_errno(errno));
   value.resize(static_cast<std::size_t>(length));
   return value;
 }
@@ -205,9 +205,9 @@ Result<std::string> attribute_value(int fd, const char* name) {
 // Copies every extended attribute (access control lists, security labels, what other tools
 // stored) of the replaced file. Copied after the permission bits, since an access control list
 // decides some of them. A file system without extended attributes has none to copy.
-Result<void> copy_extended_attributes(int from, int to) {
+error::Result<void> copy_extended_attributes(int from, int to) {
   ssize_t size = ::flistxattr(from, nullptr, 0);
-  if (size < 0) return errno == ENOTSUP ? Result<void>() : last_call_failed();
+  if (size < 0) return errno == ENOTSUP ? error::Result<void>() : last_call_failed();
   std::string names(static_cast<std::size_t>(size), '\0');
   if (size > 0 && (size = ::flistxattr(from, names.data(), names.size())) < 0) {
     return last_call_failed();
@@ -215,8 +215,8 @@ Result<void> copy_extended_attributes(int from, int to) {
   names.resize(static_cast<std::size_t>(size));
   for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
     const char* name = names.c_str() + at;
-    Result<std::string> value = attribute_value(from, name);
-    if (!value) return fail(std::move(value).error());
+    error::Result<std::string> value = attribute_value(from, name);
+    if (!value) return error::fail(std::move(value).error());
     if (::fsetxattr(to, name, value->data(), value->size(), 0) != 0) return last_call_failed();
   }
   return {};
@@ -229,11 +229,11 @@ Result<void> copy_extended_attributes(int from, int to) {
 // pointing at blocks never written (an empty main.py where the user's code was), and some file
 // systems report a failed delayed write only there. A new file has nothing to lose, and
 // syncing every file of a new project would make each run wait on the disk dozens of times.
-Result<void> write_through_temp(const fs::path& target, std::string_view data,
-                                const Existing* replaced) {
-  Result<TempFile> temp = create_temp_beside(target, replaced != nullptr ? 0600 : 0666);
-  if (!temp) return fail(std::move(temp).error());
-  Result<void> filled;
+error::Result<void> write_through_temp(const fs::path& target, std::string_view data,
+                                       const Existing* replaced) {
+  error::Result<TempFile> temp = create_temp_beside(target, replaced != nullptr ? 0600 : 0666);
+  if (!temp) return error::fail(std::move(temp).error());
+  error::Result<void> filled;
   if (replaced != nullptr) {
     filled = take_over_attributes(temp->fd, replaced->info);
     if (filled) filled = copy_extended_attributes(replaced->fd, temp->fd);
@@ -242,7 +242,7 @@ Result<void> write_through_temp(const fs::path& target, std::string_view data,
   if (filled && replaced != nullptr && ::fsync(temp->fd) != 0 && errno != EINVAL) {
     filled = last_call_failed();
   }
-  Result<void> closed = close_checked(temp->fd);
+  error::Result<void> closed = close_checked(temp->fd);
   if (filled) filled = std::move(closed);
   if (!filled) {
     discard(*temp);
@@ -259,7 +259,7 @@ bool calls_for_writing_in_place(int errnum) {
          errnum == ENOTSUP;
 }
 
-Result<void> pwrite_all(int fd, std::string_view bytes) {
+error::Result<void> pwrite_all(int fd, std::string_view bytes) {
   for (off_t at = 0; !bytes.empty();) {
     const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), at);
     if (written < 0) {
@@ -288,17 +288,17 @@ std::optional<std::string> read_start(int fd, off_t size) {
 // share it, or it cannot be renamed over. All or nothing as far as the system allows: room for
 // a longer text is reserved before the first byte changes, and when a write fails the old bytes
 // go back. Interrupts wait until the file is whole again.
-Result<void> overwrite_in_place(const Existing& file, std::string_view data) {
+error::Result<void> overwrite_in_place(const Existing& file, std::string_view data) {
   const TerminationSignalsHeld held;
   const std::optional<std::string> old_bytes = read_start(file.fd, file.info.st_size);
   const auto new_size = static_cast<off_t>(data.size());
   if (new_size > file.info.st_size && ::fallocate(file.fd, 0, 0, new_size) != 0 &&
       errno != EOPNOTSUPP) {
-    Result<void> reserved = last_call_failed();
+    error::Result<void> reserved = last_call_failed();
     (void)!::ftruncate(file.fd, file.info.st_size);
     return reserved;
   }
-  Result<void> written = pwrite_all(file.fd, data);
+  error::Result<void> written = pwrite_all(file.fd, data);
   if (written && ::ftruncate(file.fd, new_size) != 0) written = last_call_failed();
   if (written && ::fsync(file.fd) != 0 && errno != EINVAL) written = last_call_failed();
   if (!written) {
@@ -311,29 +311,29 @@ Result<void> overwrite_in_place(const Existing& file, std::string_view data) {
 // Opens the file to be replaced. This is also the permission test: a file the user may not
 // write stays refused, as a write in place would be; renaming over it would slip past its
 // permissions. Read access, where there is some, lets a failed write in place be undone.
-Result<Existing> open_existing(const fs::path& target) {
+error::Result<Existing> open_existing(const fs::path& target) {
   constexpr int kFlags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
   Existing file;
   file.fd = ::open(target.c_str(), O_RDWR | kFlags);
   if (file.fd < 0 && errno == EACCES) file.fd = ::open(target.c_str(), O_WRONLY | kFlags);
-  if (file.fd < 0) return fail(Error::from_errno(errno));
+  if (file.fd < 0) return error::fail(error::Error::from_errno(errno));
   if (::fstat(file.fd, &file.info) != 0) {
-    Error error = Error::from_errno(errno);
+    error::Error error = error::Error::from_errno(errno);
     ::close(file.fd);
-    return fail(std::move(error));
+    return error::fail(std::move(error));
   }
   // Something else may have been put there since the path was looked at.
   if (!S_ISREG(file.info.st_mode)) {
     ::close(file.fd);
-    return fail(not_regular_file(target, file.info.st_mode));
+    return error::fail(not_regular_file(target, file.info.st_mode));
   }
   return file;
 }
 
-Result<void> replace_existing(const fs::path& target, std::string_view data) {
-  Result<Existing> file = open_existing(target);
-  if (!file) return fail(std::move(file).error());
-  Result<void> replaced;
+error::Result<void> replace_existing(const fs::path& target, std::string_view data) {
+  error::Result<Existing> file = open_existing(target);
+  if (!file) return error::fail(std::move(file).error());
+  error::Result<void> replaced;
   if (file->info.st_nlink > 1) {
     // Renaming would part this name from the others, which would keep the old text.
     replaced = overwrite_in_place(*file, data);
@@ -343,36 +343,36 @@ Result<void> replace_existing(const fs::path& target, std::string_view data) {
       replaced = overwrite_in_place(*file, data);
     }
   }
-  Result<void> closed = close_checked(file->fd);
+  error::Result<void> closed = close_checked(file->fd);
   if (replaced) replaced = std::move(closed);
   return replaced;
 }
 
 }  // namespace
 
-Result<void> create_dir_all(const fs::path& dir) {
+error::Result<void> create_dir_all(const fs::path& dir) {
   if (dir.empty() || ::mkdir(dir.c_str(), 0777) == 0) return {};
   int errnum = errno;
   if (errnum == ENOENT) {
     const fs::path parent = dir.parent_path();
-    if (parent.empty() || parent == dir) return fail(Error::from_errno(errnum));
-    if (Result<void> made = create_dir_all(parent); !made) return made;
+    if (parent.empty() || parent == dir) return error::fail(error::Error::from_errno(errnum));
+    if (error::Result<void> made = create_dir_all(parent); !made) return made;
     if (::mkdir(dir.c_str(), 0777) == 0) return {};
     errnum = errno;
   }
   if (files::is_directory(dir)) return {};
   // Something other than a directory already stands where one is needed.
-  return fail(Error::from_errno(errnum == EEXIST ? ENOTDIR : errnum));
+  return error::fail(error::Error::from_errno(errnum == EEXIST ? ENOTDIR : errnum));
 }
 
-Result<void> replace_whole_file(const fs::path& path, std::string_view data) {
+error::Result<void> replace_whole_file(const fs::path& path, std::string_view data) {
   auto target = follow_links(path);
-  if (!target) return fail(std::move(target).error());
+  if (!target) return error::fail(std::move(target).error());
   const auto& [target_path, info] = *target;
   if (!info) return write_through_temp(target_path, data, /*replaced=*/nullptr);
-  if (S_ISDIR(info->st_mode)) return fail(Error::from_errno(EISDIR));
+  if (S_ISDIR(info->st_mode)) return error::fail(error::Error::from_errno(EISDIR));
   // Refused before it is opened: opening a device can do things of its own.
-  if (!S_ISREG(info->st_mode)) return fail(not_regular_file(target_path, info->st_mode));
+  if (!S_ISREG(info->st_mode)) return error::fail(not_regular_file(target_path, info->st_mode));
   return replace_existing(target_path, data);
 }
 

@@ -31,9 +31,8 @@ std::string format_create_date(std::int64_t seconds) {
                      second_of_day / 3600, second_of_day % 3600 / 60, second_of_day % 60);
 }
 
-Result<std::vector<GeneratedFile>> generate_alembic(const std::filesystem::path& root,
-                                                    std::optional<std::string_view> source,
-                                                    bool dry_run) {
+error::Result<std::vector<writers::GeneratedFile>> generate_alembic(
+    const std::filesystem::path& root, std::optional<std::string_view> source, bool dry_run) {
   const std::string source_name = layout::source_or_detected(root, source);
   const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
   const std::int64_t seconds =

@@ -16,8 +16,7 @@ namespace generators::alembic {
 std::string format_create_date(std::int64_t seconds);
 
 /// Writes alembic.ini and migrations/ into the root; never overwrites.
-Result<std::vector<GeneratedFile>> generate_alembic(const std::filesystem::path& root,
-                                                    std::optional<std::string_view> source,
-                                                    bool dry_run);
+error::Result<std::vector<writers::GeneratedFile>> generate_alembic(
+    const std::filesystem::path& root, std::optional<std::string_view> source, bool dry_run);
 
 }  // namespace generators::alembic

@@ -24,38 +24,38 @@ ModuleState module_state(const std::filesystem::path& path) {
 }
 
 // Writes one core module from its template when it is missing or blank; none when it is kept.
-Result<std::optional<GeneratedFile>> fill_module(const std::filesystem::path& path,
-                                                 std::string_view template_name,
-                                                 const render::Context& context, bool dry_run) {
+error::Result<std::optional<writers::GeneratedFile>> fill_module(const std::filesystem::path& path,
+                                                                 std::string_view template_name,
+                                                                 const render::Context& context,
+                                                                 bool dry_run) {
   if (module_state(path) == ModuleState::Kept) return std::nullopt;
   auto text = render::render_template("core", template_name, context);
-  if (!text) return fail(std::move(text).error());
+  if (!text) return error::fail(std::move(text).error());
   auto file = writers::write_file(path, *text, /*force=*/true, dry_run);
-  if (!file) return fail(std::move(file).error());
-  return std::optional<GeneratedFile>(std::move(*file));
+  if (!file) return error::fail(std::move(file).error());
+  return std::optional<writers::GeneratedFile>(std::move(*file));
 }
 
 }  // namespace
 
-Result<std::vector<GeneratedFile>> generate_core(const std::filesystem::path& root,
-                                                 std::optional<std::string_view> source,
-                                                 bool dry_run) {
+error::Result<std::vector<writers::GeneratedFile>> generate_core(
+    const std::filesystem::path& root, std::optional<std::string_view> source, bool dry_run) {
   const std::string source_name = layout::source_or_detected(root, source);
   const std::filesystem::path core_dir = root / source_name / "core";
   render::Context context;
   context.put("source", source_name);
 
-  std::vector<GeneratedFile> records;
+  std::vector<writers::GeneratedFile> records;
   const std::filesystem::path package = core_dir / "__init__.py";
   if (!files::exists(package)) {
     auto file = writers::write_file(package, "", /*force=*/false, dry_run);
-    if (!file) return fail(std::move(file).error());
+    if (!file) return error::fail(std::move(file).error());
     records.push_back(std::move(*file));
   }
   for (const auto& [name, template_name] : {std::pair{"config.py", "config.py.j2"},
                                             std::pair{"database.py", "database.py.j2"}}) {
     auto file = fill_module(core_dir / name, template_name, context, dry_run);
-    if (!file) return fail(std::move(file).error());
+    if (!file) return error::fail(std::move(file).error());
     if (*file) records.push_back(std::move(**file));
   }
   return records;

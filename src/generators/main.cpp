@@ -294,16 +294,17 @@ std::optional<std::string> insert_auto_mount(std::string_view text, std::string_
   return std::string(mark) + mounted(text.substr(mark.size()), source);
 }
 
-Result<GeneratedFile> sync_main(const std::filesystem::path& root,
-                                std::optional<std::string_view> source, bool dry_run) {
+error::Result<writers::GeneratedFile> sync_main(const std::filesystem::path& root,
+                                                std::optional<std::string_view> source,
+                                                bool dry_run) {
   const std::string source_dir = layout::source_or_detected(root, source);
   const std::filesystem::path path = root / source_dir / "main.py";
-  if (!files::exists(path)) return GeneratedFile{path, "", WriteStatus::Skipped};
+  if (!files::exists(path)) return writers::GeneratedFile{path, "", writers::WriteStatus::Skipped};
 
-  Result<std::string> text = files::read_text(path);
-  if (!text) return fail(std::move(text.error()));
+  error::Result<std::string> text = files::read_text(path);
+  if (!text) return error::fail(std::move(text.error()));
   std::optional<std::string> edited = insert_auto_mount(*text, source_dir);
-  if (!edited) return GeneratedFile{path, std::move(*text), WriteStatus::Skipped};
+  if (!edited) return writers::GeneratedFile{path, std::move(*text), writers::WriteStatus::Skipped};
   return writers::write_file(path, *edited, /*force=*/true, dry_run);
 }
 

@@ -9,6 +9,7 @@
 #include "error/error.h"
 #include "writers/writers.h"
 
+// The edit of the application entry `<source>/main.py` that mounts every registered module.
 namespace generators::main {
 
 /// The five lines inserted after the application line.
@@ -25,7 +26,8 @@ inline constexpr std::array<std::string_view, 5> kAutoMountBlock = {
 std::optional<std::string> insert_auto_mount(std::string_view text, std::string_view source);
 
 /// Brings <root>/<source>/main.py in step: adds the imports and the auto-mount block once.
-Result<GeneratedFile> sync_main(const std::filesystem::path& root,
-                                std::optional<std::string_view> source, bool dry_run);
+error::Result<writers::GeneratedFile> sync_main(const std::filesystem::path& root,
+                                                std::optional<std::string_view> source,
+                                                bool dry_run);
 
 }  // namespace generators::main

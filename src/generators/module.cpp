@@ -30,20 +30,20 @@ bool is_python_keyword(std::string_view word) {
 
 // Refuses a module whose directory or file names the file system cannot hold, before any of
 // them is written: otherwise the run would stop halfway, with part of the module on disk.
-Result<void> check_names_fit(const std::filesystem::path& module_dir,
-                             const render::Context& context) {
+error::Result<void> check_names_fit(const std::filesystem::path& module_dir,
+                                    const render::Context& context) {
   std::size_t longest = module_dir.filename().native().size();
-  for (const TemplateFile& record : templates::kTemplates) {
+  for (const templates::TemplateFile& record : templates::kTemplates) {
     if (record.group != "module") continue;
-    Result<std::string> rendered = render::render_str(record.path, context);
-    if (!rendered) return fail(std::move(rendered).error());
+    error::Result<std::string> rendered = render::render_str(record.path, context);
+    if (!rendered) return error::fail(std::move(rendered).error());
     for (const auto& name : std::filesystem::path(render::strip_template_suffix(*rendered))) {
       longest = std::max(longest, name.native().size());
     }
   }
   const std::size_t allowed = files::longest_file_name(module_dir);
   if (longest <= allowed) return {};
-  return fail(fmt::format(
+  return error::fail(fmt::format(
       "invalid module name \"{}\": its longest file name would be {} bytes, more than the file "
       "system allows ({})",
       module_dir.filename().native(), longest, allowed));
@@ -63,42 +63,43 @@ render::Context module_context(std::string_view feature, std::string_view source
   return context;
 }
 
-Result<std::vector<GeneratedFile>> generate_module(std::string_view feature,
-                                                   const std::filesystem::path& root,
-                                                   std::optional<std::string_view> source,
-                                                   bool force, bool dry_run) {
+error::Result<std::vector<writers::GeneratedFile>> generate_module(
+    std::string_view feature, const std::filesystem::path& root,
+    std::optional<std::string_view> source, bool force, bool dry_run) {
   // A name that cannot become a Python package is refused before anything is written.
-  if (auto valid = check_feature_name(feature); !valid) return fail(std::move(valid).error());
+  if (auto valid = check_feature_name(feature); !valid)
+    return error::fail(std::move(valid).error());
   const std::string source_dir = layout::source_or_detected(root, source);
   const std::filesystem::path module_dir =
       root / source_dir / "modules" / naming::to_snake(feature);
   const render::Context context = module_context(feature, source_dir);
-  if (auto fits = check_names_fit(module_dir, context); !fits) return fail(std::move(fits).error());
+  if (auto fits = check_names_fit(module_dir, context); !fits)
+    return error::fail(std::move(fits).error());
   return render::render_tree("module", context, module_dir, force, dry_run);
 }
 
-Result<void> check_feature_name(std::string_view feature) {
+error::Result<void> check_feature_name(std::string_view feature) {
   const std::string snake = naming::to_snake(feature);
   // An empty form would make the modules package itself the module directory, so the
   // module's __init__.py would land on the registry.
   if (snake.empty()) {
     // Shown escaped: a name of control or separator characters would otherwise garble the
     // error line or vanish from it.
-    return fail(fmt::format("invalid feature name {:?}: it has no ASCII letter or digit",
-                            feature));
+    return error::fail(
+        fmt::format("invalid feature name {:?}: it has no ASCII letter or digit", feature));
   }
   // Every generated file imports the package by this name, so it must be an identifier.
   if (snake.front() >= '0' && snake.front() <= '9') {
-    return fail(fmt::format(
+    return error::fail(fmt::format(
         "invalid module name \"{}\": a Python module name cannot start with a digit", snake));
   }
   if (is_python_keyword(snake)) {
-    return fail(fmt::format("invalid module name \"{}\": it is a Python keyword", snake));
+    return error::fail(fmt::format("invalid module name \"{}\": it is a Python keyword", snake));
   }
   // The Pascal form names the entity class; "none" would give `class None(Base):`.
   const std::string pascal = naming::to_pascal(feature);
   if (is_python_keyword(pascal)) {
-    return fail(fmt::format(
+    return error::fail(fmt::format(
         "invalid module name \"{}\": its class name \"{}\" is a Python keyword", snake, pascal));
   }
   return {};

@@ -16,13 +16,12 @@ render::Context module_context(std::string_view feature, std::string_view source
 
 /// Writes the feature module's files under <root>/<source>/modules/<snake>/, after
 /// check_feature_name: a refused name writes nothing.
-Result<std::vector<GeneratedFile>> generate_module(std::string_view feature,
-                                                   const std::filesystem::path& root,
-                                                   std::optional<std::string_view> source,
-                                                   bool force, bool dry_run);
+error::Result<std::vector<writers::GeneratedFile>> generate_module(
+    std::string_view feature, const std::filesystem::path& root,
+    std::optional<std::string_view> source, bool force, bool dry_run);
 
 /// Refuses a feature name whose forms cannot make an importable Python package: an empty snake
 /// form, one starting with a digit, or a snake or Pascal form that is a Python keyword.
-Result<void> check_feature_name(std::string_view feature);
+error::Result<void> check_feature_name(std::string_view feature);
 
 }  // namespace generators::module

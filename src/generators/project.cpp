@@ -34,8 +34,8 @@ std::string directory_name(const fs::path& root) {
 }
 
 /// The empty registry, written unless one exists and `force` is off.
-Result<void> write_registry(std::vector<GeneratedFile>& files, const fs::path& root, bool force,
-                            bool dry_run) {
+error::Result<void> write_registry(std::vector<writers::GeneratedFile>& files, const fs::path& root,
+                                   bool force, bool dry_run) {
   const fs::path path = layout::registry_path(root, kSource);
   if (files::exists(path) && !force) return {};
   return writers::append(
@@ -49,17 +49,18 @@ std::string naming_source(std::string_view name, const std::filesystem::path& ro
   return std::string(name);
 }
 
-Result<void> check_project_name(std::string_view name, const std::filesystem::path& root) {
+error::Result<void> check_project_name(std::string_view name, const std::filesystem::path& root) {
   const std::string source = naming_source(name, root);
   if (!naming::to_snake(source).empty()) return {};
   // Names are shown escaped: control or separator characters would otherwise garble the error
   // line or vanish from it.
   if (name == kInPlace) {
-    return fail(fmt::format(
+    return error::fail(fmt::format(
         "invalid project name {:?}: the directory name {:?} has no ASCII letter or digit", name,
         source));
   }
-  return fail(fmt::format("invalid project name {:?}: it has no ASCII letter or digit", name));
+  return error::fail(
+      fmt::format("invalid project name {:?}: it has no ASCII letter or digit", name));
 }
 
 render::Context project_context(std::string_view name, const std::filesystem::path& root,
@@ -75,26 +76,24 @@ render::Context project_context(std::string_view name, const std::filesystem::pa
   return context;
 }
 
-Result<std::vector<GeneratedFile>> generate_project(std::string_view name,
-                                                    const std::filesystem::path& root,
-                                                    std::optional<std::string_view> title,
-                                                    std::string_view description,
-                                                    std::string_view version, bool force,
-                                                    bool dry_run) {
+error::Result<std::vector<writers::GeneratedFile>> generate_project(
+    std::string_view name, const std::filesystem::path& root, std::optional<std::string_view> title,
+    std::string_view description, std::string_view version, bool force, bool dry_run) {
   // An empty project name would make pyproject.toml unusable; refuse before writing anything.
-  if (auto checked = check_project_name(name, root); !checked) return fail(checked.error());
+  if (auto checked = check_project_name(name, root); !checked) return error::fail(checked.error());
 
   const render::Context context = project_context(name, root, title, description, version);
   const nlohmann::json config =
       nlohmann::json::object({{layout::kSourceDirKey, std::string(kSource)}});
-  std::vector<GeneratedFile> files;
+  std::vector<writers::GeneratedFile> files;
   using writers::append;
-  Result<void> step = append(files, render::render_tree("project", context, root, force, dry_run));
+  error::Result<void> step =
+      append(files, render::render_tree("project", context, root, force, dry_run));
   if (step) step = append(files, core::generate_core(root, kSource, dry_run));
   if (step) step = append(files, alembic::generate_alembic(root, kSource, dry_run));
   if (step) step = write_registry(files, root, force, dry_run);
   if (step) step = append(files, layout::write_config(root, config, dry_run));
-  if (!step) return fail(std::move(step.error()));
+  if (!step) return error::fail(std::move(step.error()));
   return files;
 }
 

@@ -117,13 +117,13 @@ std::vector<RegistryEntry> parse_registry(std::string_view content) {
 
 std::vector<RegistryEntry> read_registry(const std::filesystem::path& root,
                                          std::optional<std::string_view> source) {
-  const Result<std::string> content = files::read_text(layout::registry_path(root, source));
+  const error::Result<std::string> content = files::read_text(layout::registry_path(root, source));
   if (!content) return {};
   return parse_registry(*content);
 }
 
 std::string module_description(const std::filesystem::path& init_file) {
-  const Result<std::string> content = files::read_text(init_file);
+  const error::Result<std::string> content = files::read_text(init_file);
   if (!content) return {};
   const std::string_view body = text::trim_start(*content);
   if (!body.starts_with(kDocstringQuotes)) return {};
@@ -149,15 +149,17 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
   return rows;
 }
 
-Result<GeneratedFile> register_module(const std::filesystem::path& root, std::string_view feature,
-                                      std::optional<std::string_view> source, bool dry_run) {
+error::Result<writers::GeneratedFile> register_module(const std::filesystem::path& root,
+                                                      std::string_view feature,
+                                                      std::optional<std::string_view> source,
+                                                      bool dry_run) {
   const std::string source_name = layout::source_or_detected(root, source);
   std::filesystem::path path = layout::registry_path(root, source_name);
   std::optional<std::string> current;  // the registry as it stands, when there is one
   if (files::exists(path)) {
     // A registry that cannot be read is the user's to fix; rewriting it would lose it.
-    Result<std::string> text = files::read_text(path);
-    if (!text) return fail(std::move(text.error()));
+    error::Result<std::string> text = files::read_text(path);
+    if (!text) return error::fail(std::move(text.error()));
     current = std::move(*text);
   }
   std::vector<RegistryEntry> entries;
@@ -168,7 +170,8 @@ Result<GeneratedFile> register_module(const std::filesystem::path& root, std::st
   std::string content = registry_content(entries);
   if (current &&
       text::strip_trailing_newlines(*current) == text::strip_trailing_newlines(content)) {
-    return GeneratedFile{std::move(path), std::move(content), WriteStatus::Skipped};
+    return writers::GeneratedFile{std::move(path), std::move(content),
+                                  writers::WriteStatus::Skipped};
   }
   return writers::write_file(path, content, /*force=*/true, dry_run);
 }

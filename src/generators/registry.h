@@ -52,7 +52,9 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
 
 /// Adds (or updates) the entry of the feature's snake form and rewrites the registry canonically
 /// when its text changes.
-Result<GeneratedFile> register_module(const std::filesystem::path& root, std::string_view feature,
-                                      std::optional<std::string_view> source, bool dry_run);
+error::Result<writers::GeneratedFile> register_module(const std::filesystem::path& root,
+                                                      std::string_view feature,
+                                                      std::optional<std::string_view> source,
+                                                      bool dry_run);
 
 }  // namespace generators::registry

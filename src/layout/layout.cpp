@@ -25,7 +25,7 @@ bool stays_inside_project(std::string_view name) {
 }  // namespace
 
 std::optional<nlohmann::json> read_config(const std::filesystem::path& root) {
-  const Result<std::string> text = files::read_text(root / kConfigFile);
+  const error::Result<std::string> text = files::read_text(root / kConfigFile);
   if (!text) return std::nullopt;
   // The parser would skip a byte-order mark on its own; the file must be plain JSON.
   if (text->starts_with(text::kByteOrderMark)) return std::nullopt;
@@ -60,14 +60,14 @@ std::filesystem::path registry_path(const std::filesystem::path& root,
   return root / source_or_detected(root, source) / "modules" / "__init__.py";
 }
 
-Result<GeneratedFile> write_config(const std::filesystem::path& root, const nlohmann::json& config,
-                                   bool dry_run) {
+error::Result<writers::GeneratedFile> write_config(const std::filesystem::path& root,
+                                                   const nlohmann::json& config, bool dry_run) {
   std::string content;
   try {
     // The object keeps its keys in byte order, so the dump writes them in that order.
     content = config.dump(2);
   } catch (const nlohmann::json::exception& error) {
-    return fail(error.what());
+    return error::fail(error.what());
   }
   content += '\n';
   return writers::write_file(root / kConfigFile, content, /*force=*/true, dry_run);

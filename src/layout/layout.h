@@ -39,7 +39,7 @@ std::filesystem::path registry_path(const std::filesystem::path& root,
 
 /// Writes `config` pretty-printed (two-space indent, final "\n") to the configuration file,
 /// always overwriting.
-Result<GeneratedFile> write_config(const std::filesystem::path& root, const nlohmann::json& config,
-                                   bool dry_run);
+error::Result<writers::GeneratedFile> write_config(const std::filesystem::path& root,
+                                                   const nlohmann::json& config, bool dry_run);
 
 }  // namespace layout

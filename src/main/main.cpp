@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
   }
   std::optional<cli::Commands>& command = std::get<cli::Cli>(parsed).command;
   if (!command) return EXIT_SUCCESS;
-  const Result<cli::Messages> messages = cli::execute(std::move(*command));
+  const error::Result<cli::Messages> messages = cli::execute(std::move(*command));
   if (!messages) {
     return style::print_error_line(messages.error().joined()) ? EXIT_FAILURE : kOutputFailed;
   }

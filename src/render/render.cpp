@@ -41,7 +41,7 @@ class ExpressionParser {
       : text_(text), pos_(pos), line_(line), open_line_(line), context_(context) {}
 
   // Evaluates the expression that starts after "{{" and consumes its closing "}}".
-  Result<std::string> evaluate() {
+  error::Result<std::string> evaluate() {
     skip_blanks();
     auto value = primary();
     if (!value) return value;
@@ -68,7 +68,7 @@ class ExpressionParser {
   std::size_t line() const { return line_; }
 
  private:
-  Result<std::string> primary() {
+  error::Result<std::string> primary() {
     if (at_end()) return unclosed();
     const char c = peek();
     if (c == '\'' || c == '"') return string_literal(c);
@@ -80,7 +80,7 @@ class ExpressionParser {
   }
 
   // A quoted literal without escapes: the templates only ever need single braces.
-  Result<std::string> string_literal(char quote) {
+  error::Result<std::string> string_literal(char quote) {
     const std::size_t start_line = line_;
     ++pos_;
     std::string value;
@@ -122,13 +122,13 @@ class ExpressionParser {
     return fmt::format("'{}'", peek());
   }
 
-  std::unexpected<Error> error(std::string message) const {
-    return fail(fmt::format("{} (line {})", message, line_));
+  std::unexpected<error::Error> error(std::string message) const {
+    return error::fail(fmt::format("{} (line {})", message, line_));
   }
 
   // An expression cut off by the end of the text is reported where it opened.
-  std::unexpected<Error> unclosed() const {
-    return fail(fmt::format("unclosed expression (line {})", open_line_));
+  std::unexpected<error::Error> unclosed() const {
+    return error::fail(fmt::format("unclosed expression (line {})", open_line_));
   }
 
   bool at_end() const { return pos_ >= text_.size(); }
@@ -162,13 +162,13 @@ std::filesystem::path join_under(const std::filesystem::path& root, std::string_
   return joined;
 }
 
-Error template_not_found(std::string_view group, std::string_view name) {
-  return Error(fmt::format("template not found: {}/{}", group, name));
+error::Error template_not_found(std::string_view group, std::string_view name) {
+  return error::Error(fmt::format("template not found: {}/{}", group, name));
 }
 
 }  // namespace
 
-Result<std::string> render_str(std::string_view text, const Context& context) {
+error::Result<std::string> render_str(std::string_view text, const Context& context) {
   text = without_final_newline(text);
   std::string out;
   out.reserve(text.size());
@@ -183,8 +183,10 @@ Result<std::string> render_str(std::string_view text, const Context& context) {
     pos = plain_end;
     if (pos >= text.size()) break;
     const char next = pos + 1 < text.size() ? text[pos + 1] : '\0';
-    if (next == '%') return fail(fmt::format("block tags are not supported (line {})", line));
-    if (next == '#') return fail(fmt::format("comment tags are not supported (line {})", line));
+    if (next == '%')
+      return error::fail(fmt::format("block tags are not supported (line {})", line));
+    if (next == '#')
+      return error::fail(fmt::format("comment tags are not supported (line {})", line));
     if (next != '{') {
       out += '{';
       ++pos;
@@ -192,7 +194,7 @@ Result<std::string> render_str(std::string_view text, const Context& context) {
     }
     ExpressionParser parser(text, pos + 2, line, context);
     auto value = parser.evaluate();
-    if (!value) return fail(std::move(value).error());
+    if (!value) return error::fail(std::move(value).error());
     out += *value;
     pos = parser.pos();
     line = parser.line();
@@ -234,42 +236,45 @@ std::string_view strip_template_suffix(std::string_view rendered_path) {
   return rendered_path;
 }
 
-Result<std::vector<GeneratedFile>> render_tree(std::string_view group, const Context& context,
-                                               const std::filesystem::path& root, bool force,
-                                               bool dry_run) {
+error::Result<std::vector<writers::GeneratedFile>> render_tree(std::string_view group,
+                                                               const Context& context,
+                                                               const std::filesystem::path& root,
+                                                               bool force, bool dry_run) {
   // The table holds each group in byte order of the raw template path, and that order is the
   // order of writing, not the rendered one: a module's service file must come after
   // `schemas.py` whatever the feature is called.
-  std::vector<GeneratedFile> written;
-  for (const TemplateFile& record : templates::kTemplates) {
+  std::vector<writers::GeneratedFile> written;
+  for (const templates::TemplateFile& record : templates::kTemplates) {
     if (record.group != group) continue;
     auto rendered_path = render_str(record.path, context);
     if (!rendered_path) {
-      return fail(std::move(rendered_path).error().context(
-          fmt::format("failed to render template path {}", record.path)));
+      return error::fail(
+          std::move(rendered_path)
+              .error()
+              .context(fmt::format("failed to render template path {}", record.path)));
     }
     const std::string_view output_path = strip_template_suffix(*rendered_path);
     auto content = render_str(record.content, context);
     if (!content) {
-      return fail(std::move(content).error().context(
+      return error::fail(std::move(content).error().context(
           fmt::format("failed to render template {}/{}", group, *rendered_path)));
     }
     auto file = writers::write_file(join_under(root, output_path), *content, force, dry_run);
-    if (!file) return fail(std::move(file).error());
+    if (!file) return error::fail(std::move(file).error());
     written.push_back(std::move(*file));
   }
   return written;
 }
 
-Result<std::string> render_template(std::string_view group, std::string_view name,
-                                    const Context& context) {
-  const auto record = std::ranges::find_if(templates::kTemplates, [&](const TemplateFile& t) {
-    return t.group == group && t.path == name;
-  });
-  if (record == templates::kTemplates.end()) return fail(template_not_found(group, name));
+error::Result<std::string> render_template(std::string_view group, std::string_view name,
+                                           const Context& context) {
+  const auto record = std::ranges::find_if(
+      templates::kTemplates,
+      [&](const templates::TemplateFile& t) { return t.group == group && t.path == name; });
+  if (record == templates::kTemplates.end()) return error::fail(template_not_found(group, name));
   auto content = render_str(record->content, context);
   if (!content) {
-    return fail(std::move(content).error().context(
+    return error::fail(std::move(content).error().context(
         fmt::format("failed to render template {}/{}", group, name)));
   }
   return content;

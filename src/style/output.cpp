@@ -40,8 +40,8 @@ const char* stream_name(Stream stream) { return stream == Stream::Stdout ? "stdo
 
 void report_failed_printing(Stream stream, int errnum) {
   // Best effort: when standard error is the stream that failed, this write fails as well.
-  const std::string report =
-      fmt::format("fatal: failed printing to {}: {}\n", stream_name(stream), os_error_text(errnum));
+  const std::string report = fmt::format("fatal: failed printing to {}: {}\n", stream_name(stream),
+                                         error::os_error_text(errnum));
   (void)files::write_all(STDERR_FILENO, report);
 }
 
@@ -143,7 +143,7 @@ std::string strip_ansi(std::string_view text) {
 bool print_line(Stream stream, std::string_view text) {
   std::string line = colour_enabled(stream) ? std::string(text) : strip_ansi(text);
   line += '\n';
-  const Result<void> written = files::write_all(stream_fd(stream), line);
+  const error::Result<void> written = files::write_all(stream_fd(stream), line);
   if (written) return true;
   // A reader that went away is not our failure, and a descriptor that was never open
   // swallows what is written to it.

@@ -3,6 +3,8 @@
 #include <span>
 #include <string_view>
 
+namespace templates {
+
 /// One compiled-in template: its group, its output path (itself a template, ending in ".j2")
 /// and its text.
 struct TemplateFile {
@@ -10,8 +12,6 @@ struct TemplateFile {
   std::string_view path;
   std::string_view content;
 };
-
-namespace templates {
 
 /// Every template, by group (alembic, core, module, project) and, within a group, in byte
 /// order of path. Built from the files under templates/ by the build.

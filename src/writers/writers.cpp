@@ -35,19 +35,19 @@ std::string status_label(WriteStatus status) {
 
 }  // namespace
 
-Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_view content,
-                                 bool force, bool dry_run) {
+error::Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_view content,
+                                        bool force, bool dry_run) {
   if (dry_run) return GeneratedFile{path, std::string(content), WriteStatus::DryRun};
   // Parents are made before the existence test, so even a skipped file has its directory.
-  if (Result<void> made = files::create_dir_all(path.parent_path()); !made) {
-    return fail(std::move(made).error());
+  if (error::Result<void> made = files::create_dir_all(path.parent_path()); !made) {
+    return error::fail(std::move(made).error());
   }
   if (files::exists(path) && !force) {
     return GeneratedFile{path, std::string(content), WriteStatus::Skipped};
   }
   std::string data = with_final_line_feed(content);
-  if (Result<void> written = files::replace_whole_file(path, data); !written) {
-    return fail(std::move(written).error());
+  if (error::Result<void> written = files::replace_whole_file(path, data); !written) {
+    return error::fail(std::move(written).error());
   }
   return GeneratedFile{path, std::move(data), WriteStatus::Created};
 }
@@ -64,15 +64,16 @@ std::vector<std::string> report(std::span<const GeneratedFile> files, bool dry_r
   return lines;
 }
 
-Result<void> append(std::vector<GeneratedFile>& files, Result<std::vector<GeneratedFile>> step) {
-  if (!step) return fail(std::move(step.error()));
+error::Result<void> append(std::vector<GeneratedFile>& files,
+                           error::Result<std::vector<GeneratedFile>> step) {
+  if (!step) return error::fail(std::move(step.error()));
   files.insert(files.end(), std::make_move_iterator(step->begin()),
                std::make_move_iterator(step->end()));
   return {};
 }
 
-Result<void> append(std::vector<GeneratedFile>& files, Result<GeneratedFile> step) {
-  if (!step) return fail(std::move(step.error()));
+error::Result<void> append(std::vector<GeneratedFile>& files, error::Result<GeneratedFile> step) {
+  if (!step) return error::fail(std::move(step.error()));
   files.push_back(std::move(*step));
   return {};
 }

@@ -9,6 +9,8 @@
 
 #include "error/error.h"
 
+namespace writers {
+
 /// The outcome of writing one file.
 enum class WriteStatus : std::uint8_t {
   Created = 0,  ///< written (also when an existing file was overwritten)
@@ -25,19 +27,18 @@ struct GeneratedFile {
   bool operator==(const GeneratedFile&) const = default;
 };
 
-namespace writers {
-
 /// Writes `content` to `path` unless the run is dry or the file exists and `force` is off.
 /// Creates missing parent directories; adds a final line feed when the content lacks one.
 /// A file is replaced whole or not at all, through a link to its final target, keeping its
 /// permission bits (files::replace_whole_file). Errors carry the system's text, never the path,
 /// except the refusal of a FIFO, device or socket, which names it.
-Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_view content,
-                                 bool force, bool dry_run);
+error::Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_view content,
+                                        bool force, bool dry_run);
 
 /// Appends the records of one generator step to those of the run, or hands its error on.
-Result<void> append(std::vector<GeneratedFile>& files, Result<std::vector<GeneratedFile>> step);
-Result<void> append(std::vector<GeneratedFile>& files, Result<GeneratedFile> step);
+error::Result<void> append(std::vector<GeneratedFile>& files,
+                           error::Result<std::vector<GeneratedFile>> step);
+error::Result<void> append(std::vector<GeneratedFile>& files, error::Result<GeneratedFile> step);
 
 /// The run report, one line per record for the command to print: "[created] path",
 /// "[skipped] path", "[dry-run] path", each label in its colour, with a yellow "[dry-run] "

@@ -24,11 +24,11 @@ constexpr std::string_view kNextSteps =
 
 }  // namespace
 
-Result<Messages> run_init_alembic(Alembic command) {
+error::Result<Messages> run_init_alembic(Alembic command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   const std::string source = layout::source_dir_name(root);
   auto files = generators::alembic::generate_alembic(root, source, command.dry_run);
-  if (!files) return fail(std::move(files).error());
+  if (!files) return error::fail(std::move(files).error());
   Messages messages = writers::report(*files, command.dry_run);
   // Shown after every generation, skipped files and dry runs included: the steps still apply.
   messages.push_back(style::Cyan{kNextSteps}.str());

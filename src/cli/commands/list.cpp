@@ -28,7 +28,7 @@ std::string module_table(const std::vector<generators::registry::RegisteredModul
 
 }  // namespace
 
-Result<Messages> run_list(List command) {
+error::Result<Messages> run_list(List command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   // Reading the registry never fails: a project without one simply has no modules yet.
   const std::string source = layout::source_dir_name(root);

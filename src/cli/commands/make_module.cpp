@@ -18,7 +18,7 @@
 
 namespace cli {
 
-Result<Messages> run_make_module(Module command) {
+error::Result<Messages> run_make_module(Module command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   // Runs in one project take turns: each reads the registry and main.py, adds to them and
   // writes them back, so two at once would each drop what the other added.
@@ -28,21 +28,23 @@ Result<Messages> run_make_module(Module command) {
   const bool dry_run = command.dry_run;
 
   using writers::append;
-  std::vector<GeneratedFile> files;
-  Result<void> step = append(files, generators::module::generate_module(
-                                        command.feature, root, source, command.force, dry_run));
+  std::vector<writers::GeneratedFile> files;
+  error::Result<void> step = append(
+      files,
+      generators::module::generate_module(command.feature, root, source, command.force, dry_run));
   if (step) step = append(files, generators::core::generate_core(root, source, dry_run));
   if (step) {
     step = append(files,
                   generators::registry::register_module(root, command.feature, source, dry_run));
   }
   if (step) step = append(files, generators::main::sync_main(root, source, dry_run));
-  if (!step) return fail(std::move(step).error());
+  if (!step) return error::fail(std::move(step).error());
 
   Messages messages = writers::report(files, command.dry_run);
 
   // The registry and main.py count too, although --force never reaches their generators.
-  const auto skipped = std::ranges::count(files, WriteStatus::Skipped, &GeneratedFile::status);
+  const auto skipped =
+      std::ranges::count(files, writers::WriteStatus::Skipped, &writers::GeneratedFile::status);
   if (skipped > 0 && !command.force) {
     const std::string warning =
         fmt::format("{} file(s) already exist. Re-run with --force to overwrite.", skipped);

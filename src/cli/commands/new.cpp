@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 /// Every new project starts at this version.
-constexpr std::string_view kVersion = "0.1.0";
+constexpr std::string_view kNewProjectVersion = "0.1.0";
 
 /// The project directory: the base itself for exactly ".", else the base joined with the name.
 fs::path project_directory(const fs::path& base, std::string_view name) {
@@ -32,12 +32,12 @@ fs::path project_directory(const fs::path& base, std::string_view name) {
 
 /// Refuses to scaffold over something: a target that exists must be a directory, and an empty
 /// one unless `force` is on. Runs in a dry run too, so the preview fails the way the run would.
-Result<void> check_target(const fs::path& target, bool force) {
+error::Result<void> check_target(const fs::path& target, bool force) {
   if (!files::exists(target)) return {};
-  Result<bool> occupied = files::has_entry(target);
-  if (!occupied) return fail(std::move(occupied.error()));
+  error::Result<bool> occupied = files::has_entry(target);
+  if (!occupied) return error::fail(std::move(occupied.error()));
   if (*occupied && !force) {
-    return fail(
+    return error::fail(
         fmt::format("Directory {} already exists and is not empty. Use --force to overwrite.",
                     text::lossy_utf8(target.native())));
   }
@@ -60,7 +60,7 @@ std::string shell_word(std::string_view path) {
 
 }  // namespace
 
-Result<Messages> run_new(New command) {
+error::Result<Messages> run_new(New command) {
   const fs::path target = project_directory(resolve_dir(command.dir), command.name);
   // Taken before the check, so that of two runs into one directory the second finds the
   // first one's project there. The directory that will hold the target stays in place while
@@ -69,15 +69,15 @@ Result<Messages> run_new(New command) {
       files::lock_directory(command.name == generators::project::kInPlace ? target
                                                                           : target.parent_path());
   if (auto checked = check_target(target, command.force); !checked) {
-    return fail(std::move(checked).error());
+    return error::fail(std::move(checked).error());
   }
 
   std::optional<std::string_view> title;
   if (command.title) title = *command.title;
-  Result<std::vector<GeneratedFile>> files = generators::project::generate_project(
-      command.name, target, title, command.description, kVersion, command.force,
-      command.dry_run);
-  if (!files) return fail(std::move(files.error()));
+  error::Result<std::vector<writers::GeneratedFile>> files =
+      generators::project::generate_project(command.name, target, title, command.description,
+                                            kNewProjectVersion, command.force, command.dry_run);
+  if (!files) return error::fail(std::move(files.error()));
 
   Messages messages = writers::report(*files, command.dry_run);
   if (command.dry_run) return messages;
