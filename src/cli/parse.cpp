@@ -127,12 +127,12 @@ std::string help_text(const Level& level, bool long_help) {
 // --- Usage errors ---
 
 ParserOutcome usage_error(std::string_view message, const std::vector<std::string>& tips,
-                          const std::optional<std::string>& usage) {
+                          const std::optional<std::string>& usage, bool help_tip = true) {
   std::string text = sgr("\x1b[1m\x1b[31m", "error:") + " " + std::string(message) + "\n";
   if (!tips.empty()) text += "\n";
   for (const std::string& tip : tips) text += "  " + valid("tip:") + " " + tip + "\n";
   if (usage) text += "\n" + header("Usage:") + " " + *usage + "\n";
-  text += "\nFor more information, try '" + literal("--help") + "'.\n";
+  if (help_tip) text += "\nFor more information, try '" + literal("--help") + "'.\n";
   return {std::move(text), Stream::Stderr, 2};
 }
 
@@ -242,7 +242,9 @@ class Parser {
     std::optional<std::string> value;
     if (equals != std::string_view::npos) value = std::string(arg.substr(equals + 1));
     const Command& command = *level_.command;
-    const auto found = std::ranges::find(command.args, name, &Arg::long_name);
+    // "--=x" names no argument: the positionals' empty long name must not match it.
+    const auto found = name.empty() ? command.args.end()
+                                    : std::ranges::find(command.args, name, &Arg::long_name);
     if (found == command.args.end()) {
       (void)resolve();
       return unknown_long(text::lossy_utf8(name));
@@ -461,8 +463,9 @@ class Parser {
       const auto sub = std::ranges::find(subs, args_[at], &Command::name);
       if (sub == subs.end()) {
         const std::string topic = text::lossy_utf8(args_[at]);
+        // The help subcommand has no --help of its own to point to.
         return usage_error("unrecognized subcommand " + quoted(invalid(topic)), {},
-                           help_usage(target));
+                           help_usage(target), target.command->name != "help");
       }
       target = {&*sub, target.bin + " " + std::string(sub->name)};
     }
