@@ -1,9 +1,9 @@
 #include "cli/parse.h"
 
 #include <algorithm>
-#include <functional>
 #include <map>
 #include <optional>
+#include <ranges>
 #include <string_view>
 #include <utility>
 
@@ -29,13 +29,50 @@ std::string green(std::string_view text) { return sgr("\x1b[32m", text); }
 std::string valid(std::string_view text) { return "'" + green(text) + "'"; }
 std::string invalid(std::string_view text) { return "'" + sgr("\x1b[33m", text) + "'"; }
 
+// --- The command table ---
+
 bool is_named(const Arg& arg) {
   return arg.kind != ArgKind::Positional && arg.kind != ArgKind::Topics;
 }
-bool takes_value(const Arg& arg) { return arg.kind == ArgKind::Option; }
-bool is_builtin(const Arg& arg) {
-  return arg.kind == ArgKind::Help || arg.kind == ArgKind::Version;
+// The command's own options and flags; help and version are the parser's.
+bool is_own_option(const Arg& arg) {
+  return arg.kind == ArgKind::Option || arg.kind == ArgKind::Flag;
 }
+
+template <typename Field>
+const Arg* find_arg(const Command& command, Field Arg::* field, const Field& value) {
+  const auto found = std::ranges::find(command.args, value, field);
+  return found == command.args.end() ? nullptr : &*found;
+}
+const Arg* positional(const Command& command) {
+  return find_arg(command, &Arg::kind, ArgKind::Positional);
+}
+const Command* find_subcommand(const Command& command, std::string_view name) {
+  const auto found = std::ranges::find(command.subcommands, name, &Command::name);
+  return found == command.subcommands.end() ? nullptr : &*found;
+}
+
+// The names like `word`, the likest last.
+std::vector<std::string_view> similar(std::string_view word, const auto& names) {
+  const auto score = [&](std::string_view name) {
+    return name.empty() ? 0 : text::jaro_similarity(word, name);
+  };
+  std::vector<std::string_view> found;
+  for (const std::string_view name : names) {
+    if (score(name) > 0.7) found.push_back(name);
+  }
+  std::ranges::stable_sort(found, {}, score);
+  return found;
+}
+
+// The long name of `command` likest `name`, if one is like it.
+std::optional<std::string_view> similar_long_name(const Command& command, std::string_view name) {
+  const auto names = similar(name, command.args | std::views::transform(&Arg::long_name));
+  if (names.empty()) return std::nullopt;
+  return names.back();
+}
+
+// --- Usage and help ---
 
 // "--dir <DIR>", "--force", "<NAME>", "[COMMAND]...": how usage and messages show an argument;
 // `style` marks the option's name.
@@ -45,10 +82,8 @@ std::string arg_display(const Arg& arg, std::string (*style)(std::string_view) =
   if (!is_named(arg)) return "<" + value + ">";
   const std::string name = "--" + std::string(arg.long_name);
   const std::string shown = style ? style(name) : name;
-  return takes_value(arg) ? shown + " <" + value + ">" : shown;
+  return arg.kind == ArgKind::Option ? shown + " <" + value + ">" : shown;
 }
-
-// --- Help ---
 
 // A command as the parse reached it: its definition and its name in usage lines.
 struct Level {
@@ -56,18 +91,24 @@ struct Level {
   std::string bin;
 };
 
-std::string help_usage(const Level& level) {
+// The usage that names the arguments an error involved, with the required positionals; without
+// any, the full usage that help shows.
+std::string usage(const Level& level, const std::vector<const Arg*>& used = {}) {
   const Command& command = *level.command;
   std::string usage = literal(level.bin);
-  const auto is_option = [](const Arg& arg) { return is_named(arg) && !is_builtin(arg); };
-  if (std::ranges::any_of(command.args, is_option)) usage += " [OPTIONS]";
-  for (const Arg& arg : command.args) {
-    if (!is_named(arg)) usage += " " + arg_display(arg);
+  if (used.empty()) {
+    if (std::ranges::any_of(command.args, is_own_option)) usage += " [OPTIONS]";
+    for (const Arg& arg : command.args) {
+      if (!is_named(arg)) usage += " " + arg_display(arg);
+    }
+    if (command.subcommands.empty()) return usage;
+    return usage + (command.subcommand_required ? " <COMMAND>" : " [COMMAND]");
   }
-  if (!command.subcommands.empty()) {
-    usage += command.subcommand_required ? " <COMMAND>" : " [COMMAND]";
+  for (const Arg* arg : used) {
+    if (is_named(*arg)) usage += " " + arg_display(*arg, literal);
   }
-  return usage;
+  if (const Arg* slot = positional(command)) usage += " " + arg_display(*slot);
+  return usage + (command.subcommand_required ? " <COMMAND>" : "");
 }
 
 struct Row {
@@ -81,17 +122,18 @@ std::string section(std::string_view title, const std::vector<Row>& rows, bool l
   if (rows.empty()) return "";
   std::size_t width = 0;
   for (const Row& row : rows) width = std::max(width, style::strip_ansi(row.name).size());
+  const std::string before_default = long_help ? "\n          \n          " : " ";
   std::string text = "\n" + header(title) + "\n";
   for (const Row& row : rows) {
-    const std::string shown_default =
-        row.default_value ? "[default: " + std::string(*row.default_value) + "]" : "";
+    std::string help = row.help;
+    if (row.default_value) {
+      help += before_default + "[default: " + std::string(*row.default_value) + "]";
+    }
     if (long_help) {
-      text += (&row == rows.data() ? "  " : "\n  ") + row.name + "\n          " + row.help + "\n";
-      if (row.default_value) text += "          \n          " + shown_default + "\n";
+      text += (&row == rows.data() ? "  " : "\n  ") + row.name + "\n          " + help + "\n";
     } else {
       const std::size_t padding = width - style::strip_ansi(row.name).size() + 2;
-      text += "  " + row.name + std::string(padding, ' ') + row.help;
-      text += (row.default_value ? " " + shown_default : "") + "\n";
+      text += "  " + row.name + std::string(padding, ' ') + help + "\n";
     }
   }
   return text;
@@ -100,8 +142,6 @@ std::string section(std::string_view title, const std::vector<Row>& rows, bool l
 std::string help_text(const Level& level, bool long_help) {
   const Command& command = *level.command;
   long_help = long_help && !command.long_about.empty();
-  std::string text = std::string(long_help ? command.long_about : command.about) + "\n\n" +
-                     header("Usage:") + " " + help_usage(level) + "\n";
   std::vector<Row> commands, arguments, options;
   for (const Command& sub : command.subcommands) {
     commands.push_back({literal(sub.name), std::string(sub.about)});
@@ -121,11 +161,10 @@ std::string help_text(const Level& level, bool long_help) {
     const std::string prefix = arg.short_name.empty() ? "    " : literal(short_name) + ", ";
     options.push_back({prefix + arg_display(arg, literal), help, arg.default_value});
   }
-  return text + section("Commands:", commands, long_help) +
+  return std::string(long_help ? command.long_about : command.about) + "\n\n" + header("Usage:") +
+         " " + usage(level) + "\n" + section("Commands:", commands, long_help) +
          section("Arguments:", arguments, long_help) + section("Options:", options, long_help);
 }
-
-// --- Usage errors ---
 
 // `help_tip` is off for a command that has no --help to point to.
 ParserOutcome usage_error(std::string_view message, const std::vector<std::string>& tips,
@@ -136,37 +175,6 @@ ParserOutcome usage_error(std::string_view message, const std::vector<std::strin
   if (usage) text += "\n" + header("Usage:") + " " + *usage + "\n";
   if (help_tip) text += "\nFor more information, try '" + literal("--help") + "'.\n";
   return {std::move(text), Stream::Stderr, 2};
-}
-
-// The usage that names the arguments an error involved, with the required positionals.
-std::string smart_usage(const Level& level, const std::vector<const Arg*>& used) {
-  std::string usage = literal(level.bin);
-  std::vector<const Arg*> shown;
-  for (const Arg* arg : used) {
-    if (is_named(*arg) && std::ranges::find(shown, arg) == shown.end()) shown.push_back(arg);
-  }
-  for (const Arg* arg : shown) usage += " " + arg_display(*arg, literal);
-  for (const Arg& arg : level.command->args) {
-    if (arg.kind == ArgKind::Positional) usage += " " + arg_display(arg);
-  }
-  if (level.command->subcommand_required) usage += " <COMMAND>";
-  return usage;
-}
-
-// The names like `word`, the likest last.
-template <typename Items, typename Projection>
-std::vector<std::string_view> similar(std::string_view word, const Items& items,
-                                      Projection name_of) {
-  std::vector<std::pair<double, std::string_view>> scored;
-  for (const auto& item : items) {
-    const std::string_view name = std::invoke(name_of, item);
-    const double score = name.empty() ? 0 : text::jaro_similarity(word, name);
-    if (score > 0.7) scored.push_back({score, name});
-  }
-  std::ranges::stable_sort(scored, {}, &std::pair<double, std::string_view>::first);
-  std::vector<std::string_view> found;
-  for (const auto& [score, name] : scored) found.push_back(name);
-  return found;
 }
 
 // --- The walk over the arguments ---
@@ -188,28 +196,27 @@ class Parser {
     if (!command.subcommands.empty()) {
       return ParserOutcome{help_text(level_, false), Stream::Stderr, 2};
     }
-    for (const Arg& arg : command.args) {
-      if (arg.kind == ArgKind::Positional && !value_of(arg.id)) return missing(arg);
-    }
-    return convert();
+    const Arg* slot = positional(command);
+    if (!slot || values_.contains(slot->id)) return convert();
+    std::vector<const Arg*> used = matched_;
+    used.push_back(slot);
+    return error(
+        "the following required arguments were not provided:\n  " + green(arg_display(*slot)), {},
+        used);
   }
 
  private:
-  // An option waiting for its value, or a value not yet checked.
-  struct Pending {
-    const Arg* arg;
-    std::optional<std::string> value;
-  };
-
   std::optional<ParserOutcome> step(const std::string& arg) {
     const Command& command = *level_.command;
     if (!trailing_) {
-      const auto sub = std::ranges::find(command.subcommands, arg, &Command::name);
-      if (sub != command.subcommands.end()) return enter(*sub);
-      if (arg == "--") {
-        trailing_ = true;
+      if (const Command* sub = find_subcommand(command, arg)) {
+        if (sub->name == "help") return help_topics();
+        level_ = {sub, level_.bin + " " + std::string(sub->name)};
+        positional_taken_ = false;
         return std::nullopt;
       }
+      trailing_ = arg == "--";
+      if (trailing_) return std::nullopt;
       if (arg.size() > 2 && arg.starts_with("--")) return long_option(arg.substr(2));
       if (arg.size() > 1 && arg.starts_with('-')) return short_options(arg);
       if (pending_ && !pending_->value) {
@@ -217,17 +224,10 @@ class Parser {
         return std::nullopt;
       }
     }
-    const auto slot = std::ranges::find(command.args, ArgKind::Positional, &Arg::kind);
-    if (slot == command.args.end() || positional_taken_) return unexpected_positional(arg);
+    const Arg* slot = positional(command);
+    if (!slot || positional_taken_) return unexpected_positional(arg);
     positional_taken_ = true;
     return wait(*slot, arg);
-  }
-
-  std::optional<ParserOutcome> enter(const Command& sub) {
-    if (sub.name == "help") return help_topics();
-    level_ = {&sub, level_.bin + " " + std::string(sub.name)};
-    positional_taken_ = false;
-    return std::nullopt;
   }
 
   std::optional<ParserOutcome> long_option(std::string_view arg) {
@@ -235,10 +235,9 @@ class Parser {
     const std::string_view name = arg.substr(0, equals);
     std::optional<std::string> value;
     if (equals != std::string_view::npos) value = std::string(arg.substr(equals + 1));
-    const auto& args = level_.command->args;
     // A positional's long name is empty: "--=x" names no argument.
-    const auto found = name.empty() ? args.end() : std::ranges::find(args, name, &Arg::long_name);
-    if (found == args.end()) return unknown_long(name);
+    const Arg* found = name.empty() ? nullptr : find_arg(*level_.command, &Arg::long_name, name);
+    if (!found) return unknown_long(name);
     return take(*found, std::move(value), true);
   }
 
@@ -248,10 +247,9 @@ class Parser {
       (void)text::decode_utf8(arg, next);
       const std::string_view flag = arg.substr(at, next - at);
       if (!text::is_valid_utf8(flag)) return unknown_short(text::lossy_utf8(arg.substr(at)));
-      const auto& args = level_.command->args;
-      const auto found = std::ranges::find(args, flag, &Arg::short_name);
-      if (found == args.end()) return unknown_short(std::string(flag));
-      if (takes_value(*found) && next < arg.size()) {
+      const Arg* found = find_arg(*level_.command, &Arg::short_name, flag);
+      if (!found) return unknown_short(std::string(flag));
+      if (found->kind == ArgKind::Option && next < arg.size()) {
         std::string_view rest = arg.substr(next);
         if (rest.starts_with('=')) rest.remove_prefix(1);
         return take(*found, std::string(rest), false);
@@ -264,12 +262,9 @@ class Parser {
 
   std::optional<ParserOutcome> take(const Arg& arg, std::optional<std::string> value,
                                     bool long_form) {
-    if (!takes_value(arg)) {
-      if (value) return unneeded_value(arg, *value);
-      return react(arg, std::nullopt, long_form);
-    }
-    if (value) return react(arg, std::move(value), long_form);
-    return wait(arg, std::nullopt);
+    if (arg.kind != ArgKind::Option && value) return unneeded_value(arg, *value);
+    if (arg.kind == ArgKind::Option && !value) return wait(arg, std::nullopt);
+    return react(arg, std::move(value), long_form);
   }
 
   // An option given without its value waits for the next argument; a positional's value waits
@@ -280,7 +275,7 @@ class Parser {
     return std::nullopt;
   }
 
-  // The pending argument takes effect.
+  // The waiting argument takes effect.
   std::optional<ParserOutcome> resolve() {
     if (!pending_) return std::nullopt;
     Pending pending = *std::exchange(pending_, std::nullopt);
@@ -302,10 +297,9 @@ class Parser {
       return error("the argument " + invalid(arg_display(arg)) + " cannot be used multiple times");
     }
     matched_.push_back(&arg);
-    values_[arg.id] = value.value_or("");
-    if (!value) return std::nullopt;
-    if (arg.is_path && value->empty()) return value_missing(arg);
-    if (!arg.is_path && !text::is_valid_utf8(*value)) {
+    const std::string& given = values_[arg.id] = value.value_or("");
+    if (arg.is_path && given.empty()) return value_missing(arg);
+    if (!arg.is_path && !text::is_valid_utf8(given)) {
       return error("invalid UTF-8 was detected in one or more arguments");
     }
     return std::nullopt;
@@ -313,22 +307,15 @@ class Parser {
 
   // --- The errors, each with the usage the reference parser gives it ---
 
-  ParserOutcome error(const std::string& message, const std::vector<std::string>& tips = {}) const {
-    return usage_error(message, tips, help_usage(level_));
+  ParserOutcome error(const std::string& message, const std::vector<std::string>& tips = {},
+                      const std::vector<const Arg*>& used = {}) const {
+    return usage_error(message, tips, usage(level_, used));
   }
 
   ParserOutcome value_missing(const Arg& arg) const {
     return usage_error(
         "a value is required for " + invalid(arg_display(arg)) + " but none was supplied", {},
         std::nullopt);
-  }
-
-  ParserOutcome missing(const Arg& arg) const {
-    std::vector<const Arg*> used = matched_;
-    used.push_back(&arg);
-    return usage_error(
-        "the following required arguments were not provided:\n  " + green(arg_display(arg)), {},
-        smart_usage(level_, used));
   }
 
   ParserOutcome unknown_short(const std::string& flag) const {
@@ -338,66 +325,64 @@ class Parser {
   ParserOutcome unknown_long(std::string_view raw_name) {
     (void)resolve();
     const std::string name = text::lossy_utf8(raw_name);
+    const Command& command = *level_.command;
     std::vector<const Arg*> used = matched_;
     std::vector<std::string> tips = trailing_tip("--" + name);
-    const auto& args = level_.command->args;
-    if (const auto names = similar(name, args, &Arg::long_name); !names.empty()) {
-      used.push_back(&*std::ranges::find(args, names.back(), &Arg::long_name));
-      tips = {"a similar argument exists: " + valid("--" + std::string(names.back()))};
+    if (const auto similar_name = similar_long_name(command, name)) {
+      const Arg* suggested = find_arg(command, &Arg::long_name, *similar_name);
+      if (std::ranges::find(used, suggested) == used.end()) used.push_back(suggested);
+      tips = {"a similar argument exists: " + valid("--" + std::string(*similar_name))};
     } else if (auto sub = subcommand_with_similar_long(name)) {
       tips = {valid(*sub) + " exists"};
     }
-    return usage_error("unexpected argument " + invalid("--" + name) + " found", tips,
-                       used.empty() ? help_usage(level_) : smart_usage(level_, used));
+    return error("unexpected argument " + invalid("--" + name) + " found", tips, used);
   }
 
-  // "new --force" for `brintle --forc new`: the subcommand named first among the arguments
-  // that follow whose own long names hold a similar one.
+  // "new --force" for `brintle --forc new`: the first subcommand named after the mistyped
+  // option that has a long name like it.
   std::optional<std::string> subcommand_with_similar_long(const std::string& name) const {
-    const auto rest = std::ranges::subrange(args_.begin() + index_ + 1, args_.end());
-    for (const std::string& arg : rest) {
-      const auto& subs = level_.command->subcommands;
-      const auto sub = std::ranges::find(subs, arg, &Command::name);
-      if (sub == subs.end()) continue;
-      const auto names = similar(name, sub->args, &Arg::long_name);
-      if (!names.empty()) return std::string(sub->name) + " --" + std::string(names.back());
+    for (const std::string& arg : args_ | std::views::drop(index_ + 1)) {
+      const Command* sub = find_subcommand(*level_.command, arg);
+      const auto similar_name = sub ? similar_long_name(*sub, name) : std::nullopt;
+      if (similar_name) return std::string(sub->name) + " --" + std::string(*similar_name);
     }
     return std::nullopt;
   }
 
   ParserOutcome unneeded_value(const Arg& flag, const std::string& value) const {
-    std::string usage = smart_usage(level_, {&flag});
+    std::string shown = usage(level_, {&flag});
     if (!matched_.empty()) {
       // Once one of its arguments took effect, the command's arguments are named as one group.
-      usage = literal(level_.bin) + (flag.kind == ArgKind::Help ? " " + literal("--help") : "");
+      shown = literal(level_.bin) + (flag.kind == ArgKind::Help ? " " + literal("--help") : "");
       std::string group;
       for (const Arg& arg : level_.command->args) {
-        if (is_builtin(arg)) continue;
+        if (arg.kind == ArgKind::Help || arg.kind == ArgKind::Version) continue;
         group += (group.empty() ? "" : "|") +
                  (is_named(arg) ? arg_display(arg) : std::string(arg.value_name));
       }
-      usage += " <" + group + ">";
+      shown += " <" + group + ">";
     }
-    return usage_error("unexpected value " + invalid(text::lossy_utf8(value)) + " for " + "'" +
-                           literal("--" + std::string(flag.long_name)) + "'" +
-                           " found; no more were expected",
-                       {}, usage);
+    return usage_error("unexpected value " + invalid(text::lossy_utf8(value)) + " for '" +
+                           literal("--" + std::string(flag.long_name)) +
+                           "' found; no more were expected",
+                       {}, shown);
   }
 
   ParserOutcome unexpected_positional(const std::string& raw) const {
     const std::string arg = text::lossy_utf8(raw);
-    const auto& subs = level_.command->subcommands;
-    if (subs.empty()) return error("unexpected argument " + invalid(arg) + " found");
-    if (trailing_ && std::ranges::find(subs, raw, &Command::name) != subs.end()) {
-      return error("unexpected argument " + invalid(arg) + " found",
-                   {"subcommand " + valid(arg) + " exists; to use it, remove the " + invalid("--") +
-                    " before it"});
+    const Command& command = *level_.command;
+    const std::string unexpected = "unexpected argument " + invalid(arg) + " found";
+    if (command.subcommands.empty()) return error(unexpected);
+    if (trailing_ && find_subcommand(command, raw)) {
+      return error(unexpected, {"subcommand " + valid(arg) + " exists; to use it, remove the " +
+                                invalid("--") + " before it"});
     }
     std::vector<std::string> tips;
-    if (const auto found = similar(arg, subs, &Command::name); !found.empty()) {
+    const auto names = similar(arg, command.subcommands | std::views::transform(&Command::name));
+    if (!names.empty()) {
       std::string list;
-      for (const std::string_view name : found) list += (list.empty() ? "" : ", ") + valid(name);
-      tips.push_back(found.size() == 1 ? "a similar subcommand exists: " + list
+      for (const std::string_view name : names) list += (list.empty() ? "" : ", ") + valid(name);
+      tips.push_back(names.size() == 1 ? "a similar subcommand exists: " + list
                                        : "some similar subcommands exist: " + list);
     }
     return error("unrecognized subcommand " + invalid(arg), tips);
@@ -405,8 +390,7 @@ class Parser {
 
   // Offered where the command takes a positional that the flag could have been meant for.
   std::vector<std::string> trailing_tip(const std::string& flag) const {
-    const auto& args = level_.command->args;
-    if (std::ranges::find(args, ArgKind::Positional, &Arg::kind) == args.end()) return {};
+    if (!positional(*level_.command)) return {};
     return {"to pass " + invalid(flag) + " as a value, use " + valid("-- " + flag)};
   }
 
@@ -414,16 +398,14 @@ class Parser {
   // before; the last one's long help is printed.
   ParserOutcome help_topics() const {
     Level target = level_;
-    for (const std::string& topic :
-         std::ranges::subrange(args_.begin() + index_ + 1, args_.end())) {
-      const auto& subs = target.command->subcommands;
-      const auto sub = std::ranges::find(subs, topic, &Command::name);
-      if (sub == subs.end()) {
+    for (const std::string& topic : args_ | std::views::drop(index_ + 1)) {
+      const Command* sub = find_subcommand(*target.command, topic);
+      if (!sub) {
         // The help subcommand has no --help of its own to point to.
         return usage_error("unrecognized subcommand " + invalid(text::lossy_utf8(topic)), {},
-                           help_usage(target), target.command->name != "help");
+                           usage(target), target.command->name != "help");
       }
-      target = {&*sub, target.bin + " " + std::string(sub->name)};
+      target = {sub, target.bin + " " + std::string(sub->name)};
     }
     return {help_text(target, true), Stream::Stdout, 0};
   }
@@ -432,7 +414,7 @@ class Parser {
 
   std::optional<std::string> value_of(std::string_view id) const {
     if (const auto found = values_.find(id); found != values_.end()) return found->second;
-    const auto arg = std::ranges::find(level_.command->args, id, &Arg::id);
+    const Arg* arg = find_arg(*level_.command, &Arg::id, id);
     if (!arg->default_value) return std::nullopt;
     return std::string(*arg->default_value);
   }
@@ -452,6 +434,12 @@ class Parser {
     return {List{value("dir")}};
   }
 
+  // An option waiting for its value, or a value not yet checked.
+  struct Pending {
+    const Arg* arg;
+    std::optional<std::string> value;
+  };
+
   const std::vector<std::string>& args_;
   std::size_t index_ = 0;
   Level level_;
@@ -465,15 +453,13 @@ class Parser {
 }  // namespace
 
 std::string program_name(std::string_view argv0) {
+  // The last component that names something: "." components name nothing here.
   std::string_view last;
-  for (std::size_t start = 0; start <= argv0.size();) {
-    std::size_t end = std::min(argv0.find('/', start), argv0.size());
-    const std::string_view component = argv0.substr(start, end - start);
-    // A "." inside a path names nothing; one at its start names the current directory.
-    if (!component.empty() && (component != "." || start == 0)) last = component;
-    start = end + 1;
+  for (const auto part : std::views::split(argv0, '/')) {
+    const std::string_view component(part.begin(), part.end());
+    if (!component.empty() && component != ".") last = component;
   }
-  if (last.empty() || last == "." || last == ".." || !text::is_valid_utf8(last)) return "brintle";
+  if (last.empty() || last == ".." || !text::is_valid_utf8(last)) return "brintle";
   return std::string(last);
 }
 
