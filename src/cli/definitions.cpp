@@ -12,7 +12,7 @@ Arg dir_arg(std::string_view help) {
 }
 Arg dry_run_arg() { return {"dry_run", ArgKind::Flag, "", "dry-run", "", kDryRunHelp}; }
 Arg force_arg(std::string_view help) { return {"force", ArgKind::Flag, "f", "force", "", help}; }
-Arg help_arg() { return {"help", ArgKind::Help, "h", "help", "", ""}; }
+Arg help_arg() { return {"help", ArgKind::Help, "h", "help", "", "Print help"}; }
 
 // The subcommand that prints the help of the commands that it names.
 Command help_command() {

@@ -31,35 +31,28 @@ std::string invalid(std::string_view text) { return "'" + sgr("\x1b[33m", text) 
 
 // --- The command table ---
 
-bool is_named(const Arg& arg) {
-  return arg.kind != ArgKind::Positional && arg.kind != ArgKind::Topics;
-}
+bool is_named(const Arg& arg) { return !arg.long_name.empty(); }
 // The command's own options and flags; help and version are the parser's.
 bool is_own_option(const Arg& arg) {
   return arg.kind == ArgKind::Option || arg.kind == ArgKind::Flag;
 }
 
-template <typename Field>
-const Arg* find_arg(const Command& command, Field Arg::* field, const Field& value) {
-  const auto found = std::ranges::find(command.args, value, field);
-  return found == command.args.end() ? nullptr : &*found;
+// The first of `items` whose `field` is `value`, or null.
+template <typename Item, typename Field, typename Value>
+const Item* find_by(const std::vector<Item>& items, Field Item::* field, const Value& value) {
+  const auto found = std::ranges::find(items, value, field);
+  return found == items.end() ? nullptr : &*found;
 }
 const Arg* positional(const Command& command) {
-  return find_arg(command, &Arg::kind, ArgKind::Positional);
-}
-const Command* find_subcommand(const Command& command, std::string_view name) {
-  const auto found = std::ranges::find(command.subcommands, name, &Command::name);
-  return found == command.subcommands.end() ? nullptr : &*found;
+  return find_by(command.args, &Arg::kind, ArgKind::Positional);
 }
 
 // The names like `word`, the likest last.
 std::vector<std::string_view> similar(std::string_view word, const auto& names) {
-  const auto score = [&](std::string_view name) {
-    return name.empty() ? 0 : text::jaro_similarity(word, name);
-  };
+  const auto score = [&](std::string_view name) { return text::jaro_similarity(word, name); };
   std::vector<std::string_view> found;
   for (const std::string_view name : names) {
-    if (score(name) > 0.7) found.push_back(name);
+    if (!name.empty() && score(name) > 0.7) found.push_back(name);
   }
   std::ranges::stable_sort(found, {}, score);
   return found;
@@ -114,27 +107,20 @@ std::string usage(const Level& level, const std::vector<const Arg*>& used = {}) 
 struct Row {
   std::string name;  // styled
   std::string help;
-  std::optional<std::string_view> default_value = std::nullopt;
 };
 
-// Short help aligns the texts in a column; long help puts each below its name.
 std::string section(std::string_view title, const std::vector<Row>& rows, bool long_help) {
   if (rows.empty()) return "";
   std::size_t width = 0;
   for (const Row& row : rows) width = std::max(width, style::strip_ansi(row.name).size());
-  const std::string before_default = long_help ? "\n          \n          " : " ";
   std::string text = "\n" + header(title) + "\n";
   for (const Row& row : rows) {
-    std::string help = row.help;
-    if (row.default_value) {
-      help += before_default + "[default: " + std::string(*row.default_value) + "]";
-    }
-    if (long_help) {
-      text += (&row == rows.data() ? "  " : "\n  ") + row.name + "\n          " + help + "\n";
-    } else {
-      const std::size_t padding = width - style::strip_ansi(row.name).size() + 2;
-      text += "  " + row.name + std::string(padding, ' ') + help + "\n";
-    }
+    // Short help aligns the texts in a column; long help puts each below its name, and a blank
+    // line between the rows.
+    if (long_help && &row != rows.data()) text += "\n";
+    const std::size_t padding = width - style::strip_ansi(row.name).size() + 2;
+    text += "  " + row.name + (long_help ? "\n          " : std::string(padding, ' ')) + row.help;
+    text += "\n";
   }
   return text;
 }
@@ -148,10 +134,12 @@ std::string help_text(const Level& level, bool long_help) {
   }
   for (const Arg& arg : command.args) {
     std::string help(arg.help);
-    if (arg.kind == ArgKind::Help) {
-      help = command.long_about.empty() ? "Print help"
-             : long_help                ? "Print help (see a summary with '-h')"
-                                        : "Print help (see more with '--help')";
+    if (arg.kind == ArgKind::Help && !command.long_about.empty()) {
+      help += long_help ? " (see a summary with '-h')" : " (see more with '--help')";
+    }
+    if (arg.default_value) {
+      help += long_help ? "\n          \n          " : " ";
+      help += "[default: " + std::string(*arg.default_value) + "]";
     }
     if (!is_named(arg)) {
       arguments.push_back({arg_display(arg), help});
@@ -159,7 +147,7 @@ std::string help_text(const Level& level, bool long_help) {
     }
     const std::string short_name = "-" + std::string(arg.short_name);
     const std::string prefix = arg.short_name.empty() ? "    " : literal(short_name) + ", ";
-    options.push_back({prefix + arg_display(arg, literal), help, arg.default_value});
+    options.push_back({prefix + arg_display(arg, literal), help});
   }
   return std::string(long_help ? command.long_about : command.about) + "\n\n" + header("Usage:") +
          " " + usage(level) + "\n" + section("Commands:", commands, long_help) +
@@ -179,9 +167,12 @@ ParserOutcome usage_error(std::string_view message, const std::vector<std::strin
 
 // --- The walk over the arguments ---
 
+// What reading one argument ends in, when it ends the parse.
+using Stop = std::optional<ParserOutcome>;
+
 // The arguments are read left to right as the command tree reads them. A value is checked when
-// the next argument is read, or at the end: so an unknown argument right after a bad value is
-// reported as unknown.
+// the next argument takes effect, or at the end: so an unknown argument right after a bad value
+// is reported as unknown.
 class Parser {
  public:
   Parser(const std::vector<std::string>& args, std::string_view program)
@@ -189,9 +180,9 @@ class Parser {
 
   std::variant<Cli, ParserOutcome> run() {
     for (; index_ < args_.size(); ++index_) {
-      if (auto outcome = step(args_[index_])) return *std::move(outcome);
+      if (Stop stop = step(args_[index_])) return *std::move(stop);
     }
-    if (auto outcome = resolve()) return *std::move(outcome);
+    if (Stop stop = resolve()) return *std::move(stop);
     const Command& command = *level_.command;
     if (!command.subcommands.empty()) {
       return ParserOutcome{help_text(level_, false), Stream::Stderr, 2};
@@ -206,13 +197,12 @@ class Parser {
   }
 
  private:
-  std::optional<ParserOutcome> step(const std::string& arg) {
+  Stop step(const std::string& arg) {
     const Command& command = *level_.command;
     if (!trailing_) {
-      if (const Command* sub = find_subcommand(command, arg)) {
+      if (const Command* sub = find_by(command.subcommands, &Command::name, arg)) {
         if (sub->name == "help") return help_topics();
         level_ = {sub, level_.bin + " " + std::string(sub->name)};
-        positional_taken_ = false;
         return std::nullopt;
       }
       trailing_ = arg == "--";
@@ -230,38 +220,42 @@ class Parser {
     return wait(*slot, arg);
   }
 
-  std::optional<ParserOutcome> long_option(std::string_view arg) {
+  Stop long_option(std::string_view arg) {
     const std::size_t equals = arg.find('=');
     const std::string_view name = arg.substr(0, equals);
     std::optional<std::string> value;
     if (equals != std::string_view::npos) value = std::string(arg.substr(equals + 1));
     // A positional's long name is empty: "--=x" names no argument.
-    const Arg* found = name.empty() ? nullptr : find_arg(*level_.command, &Arg::long_name, name);
+    const Arg* found =
+        name.empty() ? nullptr : find_by(level_.command->args, &Arg::long_name, name);
     if (!found) return unknown_long(name);
     return take(*found, std::move(value), true);
   }
 
-  std::optional<ParserOutcome> short_options(std::string_view arg) {
+  Stop short_options(std::string_view arg) {
     for (std::size_t at = 1; at < arg.size();) {
       std::size_t next = at;
       (void)text::decode_utf8(arg, next);
-      const std::string_view flag = arg.substr(at, next - at);
-      if (!text::is_valid_utf8(flag)) return unknown_short(text::lossy_utf8(arg.substr(at)));
-      const Arg* found = find_arg(*level_.command, &Arg::short_name, flag);
-      if (!found) return unknown_short(std::string(flag));
+      const std::string_view letter = arg.substr(at, next - at);
+      const bool readable = text::is_valid_utf8(letter);
+      const Arg* found =
+          readable ? find_by(level_.command->args, &Arg::short_name, letter) : nullptr;
+      if (!found) {
+        const std::string flag = "-" + text::lossy_utf8(readable ? letter : arg.substr(at));
+        return error("unexpected argument " + invalid(flag) + " found", trailing_tip(flag));
+      }
       if (found->kind == ArgKind::Option && next < arg.size()) {
         std::string_view rest = arg.substr(next);
         if (rest.starts_with('=')) rest.remove_prefix(1);
         return take(*found, std::string(rest), false);
       }
-      if (auto outcome = take(*found, std::nullopt, false)) return outcome;
+      if (Stop stop = take(*found, std::nullopt, false)) return stop;
       at = next;
     }
     return std::nullopt;
   }
 
-  std::optional<ParserOutcome> take(const Arg& arg, std::optional<std::string> value,
-                                    bool long_form) {
+  Stop take(const Arg& arg, std::optional<std::string> value, bool long_form) {
     if (arg.kind != ArgKind::Option && value) return unneeded_value(arg, *value);
     if (arg.kind == ArgKind::Option && !value) return wait(arg, std::nullopt);
     return react(arg, std::move(value), long_form);
@@ -269,23 +263,22 @@ class Parser {
 
   // An option given without its value waits for the next argument; a positional's value waits
   // there to be checked.
-  std::optional<ParserOutcome> wait(const Arg& arg, std::optional<std::string> value) {
-    if (auto outcome = resolve()) return outcome;
+  Stop wait(const Arg& arg, std::optional<std::string> value) {
+    if (Stop stop = resolve()) return stop;
     pending_ = Pending{&arg, std::move(value)};
     return std::nullopt;
   }
 
   // The waiting argument takes effect.
-  std::optional<ParserOutcome> resolve() {
+  Stop resolve() {
     if (!pending_) return std::nullopt;
     Pending pending = *std::exchange(pending_, std::nullopt);
     if (!pending.value) return value_missing(*pending.arg);
     return react(*pending.arg, std::move(pending.value), true);
   }
 
-  std::optional<ParserOutcome> react(const Arg& arg, std::optional<std::string> value,
-                                     bool long_form) {
-    if (auto outcome = resolve()) return outcome;
+  Stop react(const Arg& arg, std::optional<std::string> value, bool long_form) {
+    if (Stop stop = resolve()) return stop;
     if (arg.kind == ArgKind::Help) {
       return ParserOutcome{help_text(level_, long_form), Stream::Stdout, 0};
     }
@@ -318,10 +311,6 @@ class Parser {
         std::nullopt);
   }
 
-  ParserOutcome unknown_short(const std::string& flag) const {
-    return error("unexpected argument " + invalid("-" + flag) + " found", trailing_tip("-" + flag));
-  }
-
   ParserOutcome unknown_long(std::string_view raw_name) {
     (void)resolve();
     const std::string name = text::lossy_utf8(raw_name);
@@ -329,10 +318,10 @@ class Parser {
     std::vector<const Arg*> used = matched_;
     std::vector<std::string> tips = trailing_tip("--" + name);
     if (const auto similar_name = similar_long_name(command, name)) {
-      const Arg* suggested = find_arg(command, &Arg::long_name, *similar_name);
+      const Arg* suggested = find_by(command.args, &Arg::long_name, *similar_name);
       if (std::ranges::find(used, suggested) == used.end()) used.push_back(suggested);
       tips = {"a similar argument exists: " + valid("--" + std::string(*similar_name))};
-    } else if (auto sub = subcommand_with_similar_long(name)) {
+    } else if (const auto sub = subcommand_with_similar_long(name)) {
       tips = {valid(*sub) + " exists"};
     }
     return error("unexpected argument " + invalid("--" + name) + " found", tips, used);
@@ -342,7 +331,7 @@ class Parser {
   // option that has a long name like it.
   std::optional<std::string> subcommand_with_similar_long(const std::string& name) const {
     for (const std::string& arg : args_ | std::views::drop(index_ + 1)) {
-      const Command* sub = find_subcommand(*level_.command, arg);
+      const Command* sub = find_by(level_.command->subcommands, &Command::name, arg);
       const auto similar_name = sub ? similar_long_name(*sub, name) : std::nullopt;
       if (similar_name) return std::string(sub->name) + " --" + std::string(*similar_name);
     }
@@ -356,11 +345,10 @@ class Parser {
       shown = literal(level_.bin) + (flag.kind == ArgKind::Help ? " " + literal("--help") : "");
       std::string group;
       for (const Arg& arg : level_.command->args) {
-        if (arg.kind == ArgKind::Help || arg.kind == ArgKind::Version) continue;
-        group += (group.empty() ? "" : "|") +
-                 (is_named(arg) ? arg_display(arg) : std::string(arg.value_name));
+        if (arg.kind == ArgKind::Positional) group += "|" + std::string(arg.value_name);
+        if (is_own_option(arg)) group += "|" + arg_display(arg);
       }
-      shown += " <" + group + ">";
+      shown += " <" + group.substr(1) + ">";
     }
     return usage_error("unexpected value " + invalid(text::lossy_utf8(value)) + " for '" +
                            literal("--" + std::string(flag.long_name)) +
@@ -373,7 +361,7 @@ class Parser {
     const Command& command = *level_.command;
     const std::string unexpected = "unexpected argument " + invalid(arg) + " found";
     if (command.subcommands.empty()) return error(unexpected);
-    if (trailing_ && find_subcommand(command, raw)) {
+    if (trailing_ && find_by(command.subcommands, &Command::name, raw)) {
       return error(unexpected, {"subcommand " + valid(arg) + " exists; to use it, remove the " +
                                 invalid("--") + " before it"});
     }
@@ -399,7 +387,7 @@ class Parser {
   ParserOutcome help_topics() const {
     Level target = level_;
     for (const std::string& topic : args_ | std::views::drop(index_ + 1)) {
-      const Command* sub = find_subcommand(*target.command, topic);
+      const Command* sub = find_by(target.command->subcommands, &Command::name, topic);
       if (!sub) {
         // The help subcommand has no --help of its own to point to.
         return usage_error("unrecognized subcommand " + invalid(text::lossy_utf8(topic)), {},
@@ -410,22 +398,18 @@ class Parser {
     return {help_text(target, true), Stream::Stdout, 0};
   }
 
-  // --- Conversion ---
-
-  std::optional<std::string> value_of(std::string_view id) const {
-    if (const auto found = values_.find(id); found != values_.end()) return found->second;
-    const Arg* arg = find_arg(*level_.command, &Arg::id, id);
-    if (!arg->default_value) return std::nullopt;
-    return std::string(*arg->default_value);
-  }
-  std::string value(std::string_view id) const { return value_of(id).value_or(""); }
-  bool flag(std::string_view id) const { return values_.contains(id); }
-
-  Cli convert() const {
+  Cli convert() {
+    for (const Arg& arg : level_.command->args) {
+      if (arg.default_value) values_.try_emplace(arg.id, *arg.default_value);
+    }
+    const auto value = [&](std::string_view id) { return values_.at(id); };
+    const auto flag = [&](std::string_view id) { return values_.contains(id); };
     const std::string_view name = level_.command->name;
     if (name == "new") {
-      return {New{value("name"), value("dir"), value_of("title"), value("description"),
-                  flag("dry_run"), flag("force")}};
+      std::optional<std::string> title;
+      if (flag("title")) title = value("title");
+      return {New{value("name"), value("dir"), title, value("description"), flag("dry_run"),
+                  flag("force")}};
     }
     if (name == "module") {
       return {Make{Module{value("feature"), value("dir"), flag("dry_run"), flag("force")}}};
