@@ -126,7 +126,7 @@ RunResult run_child(const std::function<void()>& body, const RunOptions& options
     if (options.out == Sink::ClosedByReader) ::close(out_pipe[0]);
     if (options.err == Sink::ClosedByReader) ::close(err_pipe[0]);
     wire_sink(1, options.out, slave >= 0 ? slave : out_pipe[1]);
-    wire_sink(2, options.err, err_pipe[1]);
+    wire_sink(2, options.err, options.err == Sink::Terminal ? slave : err_pipe[1]);
     for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1],
                    master, slave}) {
       if (fd > 2) ::close(fd);

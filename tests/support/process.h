@@ -20,7 +20,8 @@ enum class Sink {
   ClosedByReader, ///< a pipe whose reading end is closed before the child starts
   NotOpen,        ///< the descriptor is closed before the child starts
   DevFull,        ///< /dev/full: every write fails with "No space left on device"
-  Terminal,       ///< captured through a pseudo-terminal (standard output only), bytes unchanged
+  Terminal,       ///< captured through a pseudo-terminal, bytes unchanged; standard error only
+                  ///< with standard output, whose capture then holds both
 };
 
 /// A user and group for the child to run as.
