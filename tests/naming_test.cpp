@@ -28,7 +28,7 @@ const std::vector<Forms> kForms = {
     {{"release1.2"}, "release 1 2", "release_1_2", "Release 1 2"},
     {{"order.items", "order/items"}, "order items", "order_items", "Order Items"},
     {{"user's"}, "user s", "user_s", "User S"}, {{"", "   ", "-_-", "\u00E9\u4E2D"}, "", "", ""},
-    {{"  --blog__post--  ", "blog\tpost", "blog\u00A0post"}, "blog post", "blog_post",
+    {{"  --blog__post--  ", "blog\tpost", "blog\u00A0post", "\u0085blog\u2028post\u3000"}, "blog post", "blog_post",
      "Blog Post"},
     {{"caf\u00E9"}, "caf", "caf", "Caf"}, {{"na\u00EFve"}, "na ve", "na_ve", "Na Ve"},
     {{"\u00DCber"}, "ber", "ber", "Ber"},
