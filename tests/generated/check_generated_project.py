@@ -87,15 +87,16 @@ def serving(project: Path, app: str):
                                "--port", str(port), "--log-level", "warning"],
                               cwd=project, start_new_session=True)
     try:
-        for _ in range(200):  # a minute
-            if server.poll() is not None or request("GET", f"{base}/health")[0] != 0:
-                break
+        deadline = time.monotonic() + 60
+        while (server.poll() is None and time.monotonic() < deadline
+               and request("GET", f"{base}/health")[0] == 0):
             time.sleep(0.3)
         health = request("GET", f"{base}/health")
         expect(health == (200, {"status": "ok"}), f"GET /health: {health}")
         yield base
     finally:
-        os.killpg(server.pid, signal.SIGKILL)
+        with contextlib.suppress(ProcessLookupError):  # none left if uv already exited
+            os.killpg(server.pid, signal.SIGKILL)
         server.wait()
 
 
