@@ -8,16 +8,16 @@ constexpr std::string_view kDryRunHelp = "Preview files without writing";
 constexpr std::string_view kProjectRootHelp = "Target project root";
 
 Arg dir_arg(std::string_view help) {
-  return {"dir", ArgKind::Option, 'd', "dir", "DIR", help, ".", true};
+  return {"dir", ArgKind::Option, "d", "dir", "DIR", help, ".", true};
 }
-Arg dry_run_arg() { return {"dry_run", ArgKind::Flag, 0, "dry-run", "", kDryRunHelp}; }
-Arg force_arg(std::string_view help) { return {"force", ArgKind::Flag, 'f', "force", "", help}; }
-Arg help_arg() { return {"help", ArgKind::Help, 'h', "help", "", ""}; }
+Arg dry_run_arg() { return {"dry_run", ArgKind::Flag, "", "dry-run", "", kDryRunHelp}; }
+Arg force_arg(std::string_view help) { return {"force", ArgKind::Flag, "f", "force", "", help}; }
+Arg help_arg() { return {"help", ArgKind::Help, "h", "help", "", "Print help"}; }
 
 // The subcommand that prints the help of the commands that it names.
 Command help_command() {
   return {"help", "Print this message or the help of the given subcommand(s)", "",
-          {{"command", ArgKind::Topics, 0, "", "COMMAND", "Print help for the subcommand(s)"}},
+          {{"command", ArgKind::Topics, "", "", "COMMAND", "Print help for the subcommand(s)"}},
           {}};
 }
 
@@ -32,10 +32,10 @@ Command build() {
       "`.env`, `src/main.py`, `src/core/` (config + async database), the `src/modules/` "
       "registry, a `tests/` suite, plus `pyproject.toml` / `.gitignore` / `.python-version`. "
       "The project is immediately manageable with `brintle make module` / `brintle list`.",
-      {{"name", ArgKind::Positional, 0, "", "NAME", "Project name, or '.' to scaffold into --dir"},
+      {{"name", ArgKind::Positional, "", "", "NAME", "Project name, or '.' to scaffold into --dir"},
        dir_arg("Parent directory for the new project"),
-       {"title", ArgKind::Option, 0, "title", "TITLE", "Human-readable app title"},
-       {"description", ArgKind::Option, 0, "description", "DESCRIPTION",
+       {"title", ArgKind::Option, "", "title", "TITLE", "Human-readable app title"},
+       {"description", ArgKind::Option, "", "description", "DESCRIPTION",
         "Short project description", ""},
        dry_run_arg(), force_arg("Overwrite an existing project"), help_arg()},
       {}};
@@ -45,7 +45,7 @@ Command build() {
       "(schemas / service / router / __init__) that outlines the module's shape; fill in the "
       "entity fields and business logic yourself. The shared core/ database scaffolding and the "
       "module registry are created automatically.",
-      {{"feature", ArgKind::Positional, 0, "", "FEATURE", "Feature name, e.g. user"},
+      {{"feature", ArgKind::Positional, "", "", "FEATURE", "Feature name, e.g. user"},
        dir_arg(kProjectRootHelp), dry_run_arg(), force_arg("Overwrite existing files"),
        help_arg()},
       {}};
@@ -62,7 +62,7 @@ Command build() {
   return {"brintle",
           "FastAPI feature-based module manager (like a web framework's built-in generator CLI).",
           "",
-          {help_arg(), {"version", ArgKind::Version, 'V', "version", "", "Print version"}},
+          {help_arg(), {"version", ArgKind::Version, "V", "version", "", "Print version"}},
           {std::move(create),
            group("make", "Scaffold modules and core infrastructure", std::move(module)),
            group("init", "Add optional infrastructure to an existing project", std::move(alembic)),

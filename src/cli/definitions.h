@@ -15,7 +15,7 @@ enum class ArgKind { Positional, Option, Flag, Help, Version, Topics };
 struct Arg {
   std::string_view id;
   ArgKind kind;
-  char short_name = 0;
+  std::string_view short_name = {};
   std::string_view long_name = {};
   std::string_view value_name = {};
   std::string_view help = {};
