@@ -3,8 +3,6 @@
 // temporary file is left in any case.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
@@ -56,10 +54,7 @@ std::tuple<RunResult, Tree, Tree> make_module(const fs::path& root, Given s,
   make_tree(root, s.changes);
   RunOptions options{.file_size_limit = s.file_size_limit, .time_limit = 60};
   if (!s.locked.empty()) {
-    EXPECT_EQ(::lchown(root.c_str(), kNobody, kNobody), 0);
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-      EXPECT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0);
-    }
+    EXPECT_EQ(run_program({"chown", "-hR", "65534:65534", root}).status, 0);
     fs::permissions(root / s.locked, fs::perms(s.mode));
     options.run_as = kNobody;
   }

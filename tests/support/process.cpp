@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <pty.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <future>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -154,9 +154,7 @@ TempDir::~TempDir() {
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void write_file(const std::filesystem::path& path, const std::string& bytes) {
@@ -169,14 +167,11 @@ void write_file(const std::filesystem::path& path, const std::string& bytes) {
 Tree snapshot(const std::filesystem::path& root) {
   Tree entries;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    std::string& value = entries[entry.path().lexically_relative(root).string()];
-    if (entry.is_symlink()) {
-      value = "-> " + std::filesystem::read_symlink(entry.path()).string();
-    } else if (entry.is_directory()) {
-      value = "<dir>";
-    } else {
-      value = entry.is_regular_file() ? read_file(entry.path()) : "<other>";
-    }
+    entries[entry.path().lexically_relative(root).string()] =
+        entry.is_symlink()        ? "-> " + std::filesystem::read_symlink(entry.path()).string()
+        : entry.is_directory()    ? "<dir>"
+        : entry.is_regular_file() ? read_file(entry.path())
+                                  : "<other>";
   }
   return entries;
 }
