@@ -1,8 +1,5 @@
 #pragma once
 
-#include <sys/resource.h>
-#include <sys/types.h>
-
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -10,6 +7,9 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
+#include <sys/types.h>
 
 // Runs the built brintle program the way a user would and captures what it did.
 namespace testing_support {
@@ -33,8 +33,8 @@ struct RunOptions {
   std::optional<rlim_t> file_size_limit = {};  ///< the child's RLIMIT_FSIZE, in bytes
   std::optional<uid_t> run_as = {};  ///< as user and group id, supplementary groups dropped
   unsigned time_limit = 0;           ///< seconds after which SIGALRM ends the child; 0: none
-  int signal = 0;  ///< sent to the child once `signal_when` holds, asked over and over
-  std::function<bool()> signal_when = {};
+  int signal = 0;                          ///< sent to the child once `signal_when` holds,
+  std::function<bool()> signal_when = {};  ///< asked over and over while the child runs
 };
 
 struct RunResult {
