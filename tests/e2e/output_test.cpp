@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/process.h"
@@ -13,29 +14,26 @@ namespace {
 using namespace testing_support;
 
 TEST(Output, UnusableStandardStreams) {
-  struct Case {
-    Sink out, err;
-    int status;
-    std::string err_text;
-  };
-  const std::string no_space = "No space left on device (os error 28)";
-  for (const Case& c : std::vector<Case>{
+  const std::string full =
+      "fatal: failed printing to stdout: No space left on device (os error 28)\n";
+  for (const auto& [out, err, status, err_text] :
+       std::vector<std::tuple<Sink, Sink, int, std::string>>{
            {Sink::ClosedByReader, Sink::Pipe, 0, ""},
            {Sink::NotOpen, Sink::Pipe, 0, ""},
-           {Sink::DevFull, Sink::Pipe, 101, "fatal: failed printing to stdout: " + no_space + "\n"},
+           {Sink::DevFull, Sink::Pipe, 101, full},
            {Sink::Pipe, Sink::ClosedByReader, 1, ""},
            {Sink::Pipe, Sink::NotOpen, 1, ""},
            {Sink::Pipe, Sink::DevFull, 101, ""}}) {
-    SCOPED_TRACE(::testing::Message() << "stdout " << int(c.out) << ", stderr " << int(c.err));
+    SCOPED_TRACE(::testing::Message() << "stdout " << int(out) << ", stderr " << int(err));
     const TempDir dir;
     // The command fails (and writes to stderr) when its directory cannot be made.
-    const std::string target = c.err == Sink::Pipe ? dir.path().string() : "/dev/null";
-    const RunOptions options{.out = c.out, .err = c.err};
+    const std::string target = err == Sink::Pipe ? dir.path().string() : "/dev/null";
+    const RunOptions options{.out = out, .err = err};
     const RunResult result = run_brintle({"init", "alembic", "--dir", target}, options);
-    EXPECT_EQ(result.status, c.status);
-    EXPECT_EQ(result.err, c.err_text);
+    EXPECT_EQ(result.status, status);
+    EXPECT_EQ(result.err, err_text);
     // The files are written before the report: they stay whatever became of it.
-    EXPECT_EQ(std::filesystem::exists(dir.path() / "alembic.ini"), c.err == Sink::Pipe);
+    EXPECT_EQ(std::filesystem::exists(dir.path() / "alembic.ini"), err == Sink::Pipe);
     // Help to stdout, and bare help and a usage error to stderr.
     EXPECT_EQ(run_brintle({"--help"}, options).status, 0);
     EXPECT_EQ(run_brintle({}, options).status, 2);
