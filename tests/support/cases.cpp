@@ -86,7 +86,7 @@ void check_unit_cases(std::string_view name, const UnitFunctions& functions) {
   std::string updated;
   std::optional<Call> open;  // a case still reading its lines
   bool lines = false;
-  std::size_t at = 0, number = 0;
+  std::size_t at = 0, number = 0, cases = 0;
   while (at < text.size()) {
     const std::size_t end = std::min(text.find('\n', at), text.size());
     const std::string line = text.substr(at, end - at);
@@ -102,6 +102,7 @@ void check_unit_cases(std::string_view name, const UnitFunctions& functions) {
       const std::string expected = line == "out" ? "<not yet expected>" : text.substr(at, count);
       at += line == "out" ? 0 : count + 1;
       const std::string actual = called(functions, *open);
+      ++cases;
       EXPECT_EQ(actual, expected);
       updated += fmt::format("out {}\n{}\n", actual.size(), actual);
       open.reset();
@@ -116,11 +117,13 @@ void check_unit_cases(std::string_view name, const UnitFunctions& functions) {
         continue;
       }
       const std::string actual = called(functions, call);
+      ++cases;
       EXPECT_EQ(actual, *call.expected);
       updated += line.substr(0, line.find(" =")) + " = [" + encoded(actual) + "]\n";
     }
   }
   EXPECT_FALSE(open) << "a case without its \"out\" line";
+  EXPECT_GT(cases, 0u) << file;
   if (std::getenv("BRINTLE_UPDATE_CASES") != nullptr) std::ofstream(file) << updated;
 }
 
