@@ -14,9 +14,8 @@ namespace {
 using generators::alembic::format_create_date;
 
 TEST(Alembic, Cases) {
-  testing_support::check_unit_cases("alembic", {{"date", [](const auto& in) {
-    return format_create_date(std::stoll(in[0]));
-  }}});
+  testing_support::check_unit_cases(
+      "alembic", {{"date", [](const auto& in) { return format_create_date(std::stoll(in[0])); }}});
 }
 
 TEST(Alembic, BaselineIsStampedWithTheTimeOfTheRun) {
@@ -24,7 +23,8 @@ TEST(Alembic, BaselineIsStampedWithTheTimeOfTheRun) {
   // clock, which would put the stamp after the "after" reading.
   const auto now = [] {
     using namespace std::chrono;
-    return format_create_date(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
+    return format_create_date(
+        duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
   };
   testing_support::TempDir dir;
   const std::string before = now();

@@ -1,9 +1,9 @@
 #include "generators/registry.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fmt/format.h>
 #include <regex>
 #include <string>
 #include <vector>
@@ -20,25 +20,25 @@ using writers::WriteStatus;
 
 TEST(Registry, Cases) {
   testing_support::check_unit_cases(
-      "registry",
-      {{"content",
-        [](const auto& in) {
-          std::vector<registry::RegistryEntry> entries;
-          for (std::size_t i = 0; i + 1 < in.size(); i += 2) entries.push_back({in[i], in[i + 1]});
-          return registry::registry_content(entries);
-        }},
-       {"parse",
-        [](const auto& in) {
-          std::string lines;
-          for (const auto& [name, path] : registry::parse_registry(in[0]))
-            lines += fmt::format("{}: {}\n", name, path);
-          return lines;
-        }},
-       {"describe", [](const auto& in) {
-          TempDir dir;
-          write_file(dir.path() / "__init__.py", in[0]);
-          return registry::module_description(dir.path() / "__init__.py");
-        }}});
+      "registry", {{"content",
+                    [](const auto& in) {
+                      std::vector<registry::RegistryEntry> entries;
+                      for (std::size_t i = 0; i + 1 < in.size(); i += 2)
+                        entries.push_back({in[i], in[i + 1]});
+                      return registry::registry_content(entries);
+                    }},
+                   {"parse",
+                    [](const auto& in) {
+                      std::string lines;
+                      for (const auto& [name, path] : registry::parse_registry(in[0]))
+                        lines += fmt::format("{}: {}\n", name, path);
+                      return lines;
+                    }},
+                   {"describe", [](const auto& in) {
+                      TempDir dir;
+                      write_file(dir.path() / "__init__.py", in[0]);
+                      return registry::module_description(dir.path() / "__init__.py");
+                    }}});
 }
 
 // Only "\n" counts as a final line feed: a registry with "\r\n" line ends is rewritten.
@@ -49,8 +49,10 @@ TEST(Registry, RegisterRewritesTheTextOnlyWhenItChanges) {
   const std::string blog = registry::registry_content(
       std::vector<registry::RegistryEntry>{{"blog_post", "src.modules.blog_post"}});
   for (const auto& [on_disk, status] : std::vector<std::pair<std::string, WriteStatus>>{
-           {blog, WriteStatus::Skipped}, {blog.substr(0, blog.size() - 1), WriteStatus::Skipped},
-           {blog + "\n\n", WriteStatus::Skipped}, {blog + "\r\n", WriteStatus::Created},
+           {blog, WriteStatus::Skipped},
+           {blog.substr(0, blog.size() - 1), WriteStatus::Skipped},
+           {blog + "\n\n", WriteStatus::Skipped},
+           {blog + "\r\n", WriteStatus::Created},
            {std::regex_replace(blog, std::regex("\n"), "\r\n"), WriteStatus::Created},
            {registry::registry_content({}), WriteStatus::Created}}) {
     write_file(path, on_disk);
@@ -72,9 +74,9 @@ TEST(Registry, ListGivesTheRowsInFileOrder) {
   EXPECT_TRUE(registry::list_registered(dir.path(), std::nullopt).empty());  // not UTF-8
   write_file(modules / "__init__.py", "modules = {\n'one': 'x.y',\n'ghost': 'g'\n}\n");
   write_file(modules / "one/__init__.py", "\"\"\"One line.\"\"\"\n");
-  EXPECT_EQ(registry::list_registered(dir.path(), std::nullopt),
-            (std::vector<registry::RegisteredModule>{{"one", "x.y", "One line."},
-                                                     {"ghost", "g", ""}}));
+  EXPECT_EQ(
+      registry::list_registered(dir.path(), std::nullopt),
+      (std::vector<registry::RegisteredModule>{{"one", "x.y", "One line."}, {"ghost", "g", ""}}));
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 #include "render/render.h"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/cases.h"
 #include "support/process.h"

@@ -1,7 +1,8 @@
+#include "style/style.h"
+
 #include <gtest/gtest.h>
 
 #include "style/output.h"
-#include "style/style.h"
 #include "support/cases.h"
 
 TEST(Style, Cases) {

@@ -16,5 +16,6 @@ TEST(Text, Cases) {
         }},
        {"lines", [](const auto& in) { return fmt::format("{}", text::split_lines(in[0])); }},
        {"lossy", [](const auto& in) { return text::lossy_utf8(in[0]); }},
-       {"jaro", [](const auto& in) { return fmt::format("{}", text::jaro_similarity(in[0], in[1])); }}});
+       {"jaro",
+        [](const auto& in) { return fmt::format("{}", text::jaro_similarity(in[0], in[1])); }}});
 }

@@ -1,13 +1,12 @@
 #include "support/cases.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <utf8proc.h>
 
 #include <filesystem>
-#include <fmt/format.h>
 #include <fstream>
 #include <optional>
-
-#include <utf8proc.h>
 
 #include "support/process.h"
 
@@ -37,31 +36,23 @@ std::string encoded(std::string_view bytes) {
 
 struct Call {
   std::string function;
-  std::vector<std::string> inputs;
-  std::optional<std::string> expected;  // set on a one-line case ("=" without "[...]": new)
+  std::vector<std::string> inputs = {};
+  std::optional<std::string> expected = {};  // set on a one-line case ("=" without "[...]": new)
+  bool lines = false;                        // whether "|" lines have started an input
 };
 
 Call read_call(std::string_view line) {
-  Call call{std::string(line.substr(0, line.find(' '))), {}, {}};
+  Call call{std::string(line.substr(0, line.find(' ')))};
   for (std::size_t at = line.find_first_of("[="); at != line.npos;
-       at = line.find_first_of("[=", at)) {
-    if (line[at] == '=') {
-      const std::size_t open = line.find('[', at);
-      call.expected = open == line.npos ? "<not yet expected>"
-                                        : decoded(line.substr(open + 1, line.find(']', open) - open - 1));
-      break;
-    }
-    const std::size_t close = line.find(']', at);
-    call.inputs.push_back(decoded(line.substr(at + 1, close - at - 1)));
+       at = line.find_first_of("[=", at + 1)) {
+    const std::size_t open = line.find('[', at), close = line.find(']', open);
+    const std::string value =
+        open == line.npos ? "<not yet expected>" : decoded(line.substr(open + 1, close - open - 1));
+    if (line[at] == '=') return call.expected = value, call;
+    call.inputs.push_back(value);
     at = close;
   }
   return call;
-}
-
-std::string called(const UnitFunctions& functions, const Call& call) {
-  const auto function = functions.find(call.function);
-  return function == functions.end() ? "<no function " + call.function + ">"
-                                     : function->second(call.inputs);
 }
 
 }  // namespace
@@ -80,46 +71,44 @@ std::string decoded(std::string_view text) {
 }
 
 void check_unit_cases(std::string_view name, const UnitFunctions& functions) {
-  const auto file = std::filesystem::path(BRINTLE_SOURCE_DIR) / "tests/units" /
-                    (std::string(name) + ".txt");
+  const auto file =
+      std::filesystem::path(BRINTLE_SOURCE_DIR) / "tests/units" / (std::string(name) + ".txt");
   const std::string text = read_file(file);
   std::string updated;
   std::optional<Call> open;  // a case still reading its lines
-  bool lines = false;
   std::size_t at = 0, number = 0, cases = 0;
+  const auto check = [&](const Call& call, const std::string& expected) {
+    ++cases;
+    const auto function = functions.find(call.function);
+    const std::string actual = function == functions.end() ? "<no function " + call.function + ">"
+                                                           : function->second(call.inputs);
+    EXPECT_EQ(actual, expected);
+    return actual;
+  };
   while (at < text.size()) {
     const std::size_t end = std::min(text.find('\n', at), text.size());
     const std::string line = text.substr(at, end - at);
     at = end + 1;
-    ++number;
-    SCOPED_TRACE(fmt::format("{}:{}: {}", file.string(), number, line));
+    SCOPED_TRACE(fmt::format("{}:{}: {}", file.string(), ++number, line));
     if (open && line.starts_with('|')) {
-      if (!std::exchange(lines, true)) open->inputs.emplace_back();
+      if (!std::exchange(open->lines, true)) open->inputs.emplace_back();
       open->inputs.back() += line.substr(1) + "\n";
       updated += line + "\n";
     } else if (open && (line == "out" || line.starts_with("out "))) {
       const std::size_t count = line == "out" ? 0 : std::stoul(line.substr(4));
-      const std::string expected = line == "out" ? "<not yet expected>" : text.substr(at, count);
+      const std::string actual =
+          check(*open, line == "out" ? "<not yet expected>" : text.substr(at, count));
       at += line == "out" ? 0 : count + 1;
-      const std::string actual = called(functions, *open);
-      ++cases;
-      EXPECT_EQ(actual, expected);
       updated += fmt::format("out {}\n{}\n", actual.size(), actual);
       open.reset();
     } else if (line.empty() || line.starts_with('#')) {
       updated += line + "\n";
-    } else {
-      Call call = read_call(line);
-      if (!call.expected) {
-        open = std::move(call);
-        lines = false;
-        updated += line + "\n";
-        continue;
-      }
-      const std::string actual = called(functions, call);
-      ++cases;
-      EXPECT_EQ(actual, *call.expected);
+    } else if (Call call = read_call(line); call.expected) {
+      const std::string actual = check(call, *call.expected);
       updated += line.substr(0, line.find(" =")) + " = [" + encoded(actual) + "]\n";
+    } else {
+      open = std::move(call);
+      updated += line + "\n";
     }
   }
   EXPECT_FALSE(open) << "a case without its \"out\" line";
