@@ -18,7 +18,8 @@ TEST(Style, Cases) {
                    };
                    return style::colour_enabled(env, in[0] == "terminal") ? "on" : "off";
                  }},
-                {"strip", [](const auto& in) { return style::strip_ansi(in[0]); }}});
+                {"strip", [](const auto& in) { return style::strip_ansi(in[0]); }},
+                {"escape", [](const auto& in) { return style::escape_controls(in[0]); }}});
 }
 
 TEST(Style, EachStyleWrapsTheFormattedTextInItsCodes) {
