@@ -65,35 +65,28 @@ std::string block_text() {
 void check_lines_kept(const Case& input, std::string_view edited, const std::string& detail) {
   const std::vector<std::string_view> before = text::split_lines(input.text);
   const std::vector<std::string_view> after = text::split_lines(edited);
-  std::map<std::string, int> may_add = {
+  std::map<std::string, int, std::less<>> may_add = {
       {"import importlib", 1},
       {fmt::format("from {}.modules import modules", input.source), 1}};
-  for (const std::string_view line : generators::main::kAutoMountBlock)
-    ++may_add[std::string(line)];
-
-  std::size_t next = 0;
-  for (const std::string_view line : before) {
-    if (comparable(line).empty()) continue;
-    while (next < after.size() && comparable(after[next]) != comparable(line)) {
-      const std::string_view added = comparable(after[next]);
-      if (!added.empty()) {
-        const auto allowed = may_add.find(std::string(added));
-        check(allowed != may_add.end() && allowed->second-- > 0,
-              "the edit adds only the imports and the block", escaped(added) + "; " + detail);
-      }
-      ++next;
+  for (const std::string_view line : generators::main::kAutoMountBlock) ++may_add[std::string(line)];
+  // Lines of the text are matched in order; any other line must be one the edit may add.
+  std::size_t kept = 0;
+  const auto skip_empty = [&] {
+    while (kept < before.size() && comparable(before[kept]).empty()) ++kept;
+  };
+  for (const std::string_view line : after) {
+    skip_empty();
+    const std::string_view shown = comparable(line);
+    if (kept < before.size() && comparable(before[kept]) == shown) {
+      ++kept;
+    } else if (!shown.empty()) {
+      const auto allowed = may_add.find(shown);
+      check(allowed != may_add.end() && allowed->second-- > 0,
+            "the edit adds only the imports and the block", escaped(shown) + "; " + detail);
     }
-    check(next < after.size(), "the edit keeps every non-empty line in order",
-          escaped(line) + "; " + detail);
-    ++next;
   }
-  for (; next < after.size(); ++next) {
-    const std::string_view added = comparable(after[next]);
-    if (added.empty()) continue;
-    const auto allowed = may_add.find(std::string(added));
-    check(allowed != may_add.end() && allowed->second-- > 0,
-          "the edit adds only the imports and the block", escaped(added) + "; " + detail);
-  }
+  skip_empty();
+  check(kept == before.size(), "the edit keeps every non-empty line in order", detail);
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-#include "cli/parse.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,6 +9,8 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/parse.h"
+#include "support/cases.h"
 #include "support/process.h"
 
 namespace {
@@ -23,8 +23,8 @@ using cli::Alembic, cli::Cli, cli::Init, cli::List, cli::Make, cli::Module, cli:
 TEST(CliParse, ArgumentListsBecomeTheCommandToRun) {
   for (const auto& [args, command] : std::initializer_list<std::pair<Args, cli::Commands>>{
            {{"new", "shop"}, New{"shop", ".", std::nullopt, "", false, false}},
-           {{"new", ".", "--title", "My Shop", "--description", "A shop", "-d", "../w",
-             "--dry-run", "-f"},
+           {{"new", ".", "--title", "My Shop", "--description", "A shop", "-d", "../w", "--dry-run",
+             "-f"},
             New{".", "../w", "My Shop", "A shop", true, true}},
            {{"new", "--title=", "-fd../w", "--", "-x"}, New{"-x", "../w", "", "", false, true}},
            {{"new", "shop", "-d=x", "--description=a=b", "--title", "-"},
@@ -44,22 +44,17 @@ TEST(CliParse, ArgumentListsBecomeTheCommandToRun) {
 }
 
 TEST(CliParse, UsageLinesNameTheProgramByTheNameItWasStartedUnder) {
-  for (const auto& [argv0, name] : std::initializer_list<std::pair<std::string, std::string>>{
-           {"brintle", "brintle"}, {"/usr/bin/prog", "prog"}, {"./x/prog/", "prog"},
-           {"a/./", "a"}, {"", "brintle"}, {".", "brintle"}, {"a/..", "brintle"},
-           {"pr\xffog", "brintle"}}) {
-    EXPECT_EQ(cli::program_name(argv0), name) << argv0;
-  }
+  testing_support::check_unit_cases(
+      "cli", {{"program", [](const auto& in) { return cli::program_name(in[0]); }}});
   const auto outcome =
       std::get<cli::ParserOutcome>(cli::parse_command_line({"list", "-x"}, "prog"));
   EXPECT_TRUE(outcome.text.contains("\x1b[1mprog list\x1b[0m [OPTIONS]")) << outcome.text;
 }
 
 TEST(ResolveDir, OnlyTheCurrentDirectoryBecomesTheWorkingDirectory) {
-  for (const char* dir : {".", "./", ".//", "./."})
-    EXPECT_EQ(cli::resolve_dir(dir).native(), fs::current_path().native()) << dir;
-  for (const char* dir : {"", "..", "./x", "x/.", "../shop"})
-    EXPECT_EQ(cli::resolve_dir(dir).native(), dir) << dir;
+  const std::vector<fs::path> dirs = {".", "./", ".//", "./.", "", "..", "./x", "x/.", "../shop"};
+  for (std::size_t i = 0; i < dirs.size(); ++i)  // the first four name the current directory
+    EXPECT_EQ(cli::resolve_dir(dirs[i]).native(), (i < 4 ? fs::current_path() : dirs[i]).native());
 }
 
 TEST(ResolveDir, KeepsTheDotWhenTheWorkingDirectoryIsGone) {

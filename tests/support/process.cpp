@@ -1,26 +1,21 @@
 #include "support/process.h"
 
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
-#include <fstream>
-#include <poll.h>
-#include <spawn.h>
+#include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
-#include <sstream>
-#include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <utility>
 #include <unistd.h>
 
-extern char** environ;
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <stdexcept>
+#include <utility>
 
 namespace testing_support {
 
@@ -31,201 +26,118 @@ void set_env(const RunOptions& options) {
     ::unsetenv(name);
   }
   for (const auto& [name, value] : options.env) {
-    if (value) {
-      ::setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name.c_str());
-    }
+    value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
   }
 }
 
-// In the child: makes `fd` what `sink` says; `pipe_write` is the write end for Sink::Pipe.
-void wire_sink(int fd, Sink sink, int pipe_write) {
-  switch (sink) {
-    case Sink::Pipe:
-    case Sink::ClosedByReader:
-    case Sink::Terminal:
-      ::dup2(pipe_write, fd);
-      break;
-    case Sink::NotOpen:
-      ::close(fd);
-      break;
-    case Sink::DevFull: {
-      int full = ::open("/dev/full", O_WRONLY);
-      ::dup2(full, fd);
-      ::close(full);
-      break;
-    }
+// In the child: makes `fd` what `sink` says, `captured` being the pipe or terminal to read.
+// Descriptors opened here close on exec; their copies made by dup2 stay.
+void wire(int fd, Sink sink, int captured) {
+  int gone_reader[2];
+  if (sink == Sink::NotOpen) {
+    ::close(fd);
+  } else if (sink == Sink::DevFull) {
+    ::dup2(::open("/dev/full", O_WRONLY | O_CLOEXEC), fd);
+  } else if (sink != Sink::ClosedByReader) {
+    ::dup2(captured, fd);
+  } else if (::pipe2(gone_reader, O_CLOEXEC) == 0) {
+    ::close(gone_reader[0]);
+    ::dup2(gone_reader[1], fd);
   }
 }
 
-void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
-  std::vector<pollfd> fds;
-  if (out_fd >= 0) fds.push_back({out_fd, POLLIN, 0});
-  if (err_fd >= 0) fds.push_back({err_fd, POLLIN, 0});
-  char buffer[65536];
-  while (!fds.empty()) {
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
-      if (errno == EINTR) continue;
-      throw std::runtime_error("poll failed");
-    }
-    for (std::size_t i = 0; i < fds.size();) {
-      if (fds[i].revents == 0) {
-        ++i;
-        continue;
-      }
-      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        (fds[i].fd == out_fd ? out : err).append(buffer, static_cast<std::size_t>(n));
-        ++i;
-      } else {
-        ::close(fds[i].fd);
-        fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i));
-      }
-    }
+[[noreturn]] void start(const std::vector<std::string>& argv, const RunOptions& options, int out,
+                        int err) {
+  // The tests may run with some of them ignored, which the child would inherit.
+  for (const int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
+  if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) _exit(126);
+  set_env(options);
+  ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+  wire(1, options.out, out);
+  wire(2, options.err, err);
+  if (options.file_size_limit) {
+    const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
   }
+  if (options.run_as && (::setgroups(0, nullptr) != 0 || ::setgid(*options.run_as) != 0 ||
+                         ::setuid(*options.run_as) != 0)) {
+    _exit(125);
+  }
+  ::alarm(options.time_limit);  // survives exec
+  std::vector<char*> args;
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  ::execvp(args[0], args.data());
+  _exit(127);
 }
 
 // A pseudo-terminal (master, slave) that passes output bytes unchanged ("\n" stays "\n").
 std::pair<int, int> open_terminal() {
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+  int master = -1, slave = -1;
+  termios modes{};
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 ||
+      ::tcgetattr(slave, &modes) != 0) {
     throw std::runtime_error("no pseudo-terminal");
   }
-  const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-  termios modes{};
-  if (slave < 0 || ::tcgetattr(slave, &modes) != 0) throw std::runtime_error("no terminal");
   modes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   ::tcsetattr(slave, TCSANOW, &modes);
+  for (const int fd : {master, slave}) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   return {master, slave};
+}
+
+// Everything until the writers are gone (a terminal's master then fails with EIO), then closes.
+std::string read_all(int fd) {
+  std::string bytes;
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
 }
 
 }  // namespace
 
 std::filesystem::path brintle_path() { return BRINTLE_EXE; }
 
-namespace {
-
-// Forks; the child wires its streams, environment, limits and user as `options` says, then
-// runs `body` and ends with status 0 unless `body` ends it first.
-RunResult run_child(const std::function<void()>& body, const RunOptions& options) {
-  int out_pipe[2], err_pipe[2], in_pipe[2];
-  if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0 || ::pipe(in_pipe) != 0) {
+RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  int out[2], err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
-  auto [master, slave] = options.out == Sink::Terminal ? open_terminal() : std::pair(-1, -1);
-  std::fflush(nullptr);  // nothing buffered here may reach the child's streams
+  const bool terminal = options.out == Sink::Terminal;
+  const auto [master, slave] = terminal ? open_terminal() : std::pair(-1, -1);
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    ::signal(SIGPIPE, SIG_DFL);
-    if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) _exit(126);
-    set_env(options);
-    ::dup2(in_pipe[0], 0);
-    // A reader that is gone before the child starts: close the read end in the child too.
-    if (options.out == Sink::ClosedByReader) ::close(out_pipe[0]);
-    if (options.err == Sink::ClosedByReader) ::close(err_pipe[0]);
-    wire_sink(1, options.out, slave >= 0 ? slave : out_pipe[1]);
-    wire_sink(2, options.err, err_pipe[1]);
-    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1],
-                   master, slave}) {
-      if (fd > 2) ::close(fd);
-    }
-    if (options.file_size_limit) {
-      const rlimit limit{*options.file_size_limit, *options.file_size_limit};
-      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
-    }
-    if (options.run_as) {
-      if (::setgroups(0, nullptr) != 0 || ::setgid(options.run_as->gid) != 0 ||
-          ::setuid(options.run_as->uid) != 0) {
-        _exit(125);
-      }
-    }
-    ::alarm(options.time_limit);  // survives exec
-    body();
-    std::fflush(nullptr);
-    _exit(0);
+    start(argv, options, terminal ? slave : out[1], options.err == Sink::Terminal ? slave : err[1]);
   }
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-  if (slave >= 0) {
-    ::close(slave);
-    ::close(out_pipe[0]);
-    out_pipe[0] = master;  // read the terminal in place of the pipe
-  }
-  ::close(in_pipe[0]);
-  if (options.out == Sink::ClosedByReader) ::close(out_pipe[0]);
-  if (options.err == Sink::ClosedByReader) ::close(err_pipe[0]);
-  if (!options.stdin_text.empty()) {
-    (void)!::write(in_pipe[1], options.stdin_text.data(), options.stdin_text.size());
-  }
-  ::close(in_pipe[1]);
-  RunResult result;
-  drain(options.out == Sink::ClosedByReader ? -1 : out_pipe[0],
-        options.err == Sink::ClosedByReader ? -1 : err_pipe[0], result.out, result.err);
+  for (const int fd : {out[1], err[1], slave}) ::close(fd);
+  if (terminal) ::close(std::exchange(out[0], master));
+  // Both streams are read at once, so that a child never waits on a full pipe.
+  auto out_bytes = std::async(std::launch::async, read_all, out[0]);
+  auto err_bytes = std::async(std::launch::async, read_all, err[0]);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  bool ended = false;
+  if (options.signal_when) {
+    while (!(ended = ::waitpid(pid, &status, WNOHANG) == pid) && !options.signal_when()) {
+    }
+    if (!ended) ::kill(pid, options.signal);
   }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
-}
-
-}  // namespace
-
-RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
-  return run_child(
-      [&] {
-        std::vector<char*> args;
-        for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        _exit(127);
-      },
-      options);
-}
-
-RunResult run_function(const std::function<void()>& body, const RunOptions& options) {
-  return run_child(body, options);
-}
-
-int run_until(const std::vector<std::string>& argv, int signal,
-              const std::function<bool()>& ready) {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  ::posix_spawnattr_init(&attributes);
-  sigset_t defaults;  // even where the tests run with the signal ignored
-  sigemptyset(&defaults);
-  sigaddset(&defaults, signal);
-  ::posix_spawnattr_setsigdefault(&attributes, &defaults);
-  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  std::vector<char*> args;
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) throw std::runtime_error("posix_spawn failed");
-  int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (!ready()) continue;
-    ::kill(pid, signal);
-    ::waitpid(pid, &status, 0);
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-void PrintTo(const RunResult& result, std::ostream* os) {
-  *os << "status " << result.status << ", out " << ::testing::PrintToString(result.out)
-      << ", err " << ::testing::PrintToString(result.err);
+  if (!ended) ::waitpid(pid, &status, 0);
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return {code, out_bytes.get(), err_bytes.get()};
 }
 
 RunResult run_brintle(const std::vector<std::string>& args, const RunOptions& options) {
   std::vector<std::string> argv{brintle_path().string()};
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program(argv, options);
+}
+
+void PrintTo(const RunResult& result, std::ostream* os) {
+  *os << "status " << result.status << ", out " << ::testing::PrintToString(result.out) << ", err "
+      << ::testing::PrintToString(result.err);
 }
 
 TempDir::TempDir() {
@@ -236,24 +148,13 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  // Tests may leave directories without write or search permission behind.
-  for (auto it = std::filesystem::recursive_directory_iterator(
-           path_, std::filesystem::directory_options::skip_permission_denied, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ignored);
-    }
-  }
   std::filesystem::remove_all(path_, ignored);
 }
 
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void write_file(const std::filesystem::path& path, const std::string& bytes) {
@@ -266,14 +167,11 @@ void write_file(const std::filesystem::path& path, const std::string& bytes) {
 Tree snapshot(const std::filesystem::path& root) {
   Tree entries;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    std::string& value = entries[entry.path().lexically_relative(root).string()];
-    if (entry.is_symlink()) {
-      value = "-> " + std::filesystem::read_symlink(entry.path()).string();
-    } else if (entry.is_directory()) {
-      value = "<dir>";
-    } else {
-      value = entry.is_regular_file() ? read_file(entry.path()) : "<other>";
-    }
+    entries[entry.path().lexically_relative(root).string()] =
+        entry.is_symlink()        ? "-> " + std::filesystem::read_symlink(entry.path()).string()
+        : entry.is_directory()    ? "<dir>"
+        : entry.is_regular_file() ? read_file(entry.path())
+                                  : "<other>";
   }
   return entries;
 }
@@ -281,14 +179,15 @@ Tree snapshot(const std::filesystem::path& root) {
 void make_tree(const std::filesystem::path& root, const Tree& tree) {
   for (const auto& [relative, value] : tree) {
     const std::filesystem::path path = root / relative;
+    std::filesystem::create_directories(path.parent_path());
     if (value == "<dir>") {
       std::filesystem::create_directories(path);
     } else if (value == "<fifo>") {
-      std::filesystem::create_directories(path.parent_path());
       if (::mkfifo(path.c_str(), 0644) != 0) throw std::runtime_error("mkfifo failed");
     } else if (value.starts_with("-> ")) {
-      std::filesystem::create_directories(path.parent_path());
       std::filesystem::create_symlink(value.substr(3), path);
+    } else if (value.starts_with("=> ")) {
+      std::filesystem::create_hard_link(root / value.substr(3), path);
     } else {
       write_file(path, value);
     }

@@ -16,17 +16,12 @@ namespace testing_support {
 
 /// Where the child's standard output (or error) goes.
 enum class Sink {
-  Pipe,           ///< captured
-  ClosedByReader, ///< a pipe whose reading end is closed before the child starts
-  NotOpen,        ///< the descriptor is closed before the child starts
-  DevFull,        ///< /dev/full: every write fails with "No space left on device"
-  Terminal,       ///< captured through a pseudo-terminal (standard output only), bytes unchanged
-};
-
-/// A user and group for the child to run as.
-struct RunAs {
-  uid_t uid;
-  gid_t gid;
+  Pipe,            ///< captured
+  ClosedByReader,  ///< a pipe whose reading end is closed before the child starts
+  NotOpen,         ///< the descriptor is closed before the child starts
+  DevFull,         ///< /dev/full: every write fails with "No space left on device"
+  Terminal,        ///< a pseudo-terminal, bytes unchanged; give it both streams, whose bytes
+                   ///< then all come out as standard output
 };
 
 /// Every member has a default, so designated initializers may name only some of them.
@@ -35,10 +30,11 @@ struct RunOptions {
   std::map<std::string, std::optional<std::string>> env = {};  ///< set (value) or unset (nullopt)
   Sink out = Sink::Pipe;
   Sink err = Sink::Pipe;
-  std::string stdin_text = {};
   std::optional<rlim_t> file_size_limit = {};  ///< the child's RLIMIT_FSIZE, in bytes
-  std::optional<RunAs> run_as = {};            ///< dropped to (groups, gid, uid) before exec
-  unsigned time_limit = 0;  ///< seconds after which SIGALRM ends the child; 0: none
+  std::optional<uid_t> run_as = {};  ///< as user and group id, supplementary groups dropped
+  unsigned time_limit = 0;           ///< seconds after which SIGALRM ends the child; 0: none
+  int signal = 0;                          ///< sent to the child once `signal_when` holds,
+  std::function<bool()> signal_when = {};  ///< asked over and over while the child runs
 };
 
 struct RunResult {
@@ -55,21 +51,13 @@ void PrintTo(const RunResult& result, std::ostream* os);
 /// The path of the built program.
 std::filesystem::path brintle_path();
 
-/// Runs brintle with `args` (argv[1..]). The colour variables (NO_COLOR, CLICOLOR,
-/// CLICOLOR_FORCE, TERM, CI) are unset unless `options.env` sets them.
-RunResult run_brintle(const std::vector<std::string>& args, const RunOptions& options = {});
-
-/// Runs any program (argv[0] looked up in PATH) with the same capture.
+/// Runs a program (argv[0] looked up in PATH) with standard input empty. The colour variables
+/// (NO_COLOR, CLICOLOR, CLICOLOR_FORCE, TERM, CI) are unset unless `options.env` sets them, and
+/// the termination signals have their default action.
 RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options = {});
 
-/// Runs `body` in a forked copy of this process, wired as run_program wires a program (streams,
-/// environment, limits, user); the status is 0 when `body` returns.
-RunResult run_function(const std::function<void()>& body, const RunOptions& options = {});
-
-/// Runs a program (standard output discarded) and sends it `signal` once `ready` holds;
-/// returns its status as RunResult counts it. Stops waiting when the program ends first.
-int run_until(const std::vector<std::string>& argv, int signal,
-              const std::function<bool()>& ready);
+/// run_program with the built brintle and `args` (argv[1..]).
+RunResult run_brintle(const std::vector<std::string>& args, const RunOptions& options = {});
 
 /// A fresh directory under the system's temporary directory, removed with its contents.
 class TempDir {
@@ -90,8 +78,9 @@ std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 
 /// Every entry under a root by its relative path: a regular file's bytes, "<dir>" for a
-/// directory, "-> <target>" for a symbolic link (not followed), "<other>" for anything else
-/// (make_tree makes "<fifo>" a FIFO).
+/// directory, "-> <target>" for a symbolic link (not followed), "<other>" for anything else.
+/// make_tree also takes "<fifo>" for a FIFO and "=> <entry>" for another name of an entry
+/// made before it (in path order).
 using Tree = std::map<std::string, std::string>;
 
 /// The entries under `root` as they are now.
