@@ -10,11 +10,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <future>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace testing_support {
@@ -120,7 +122,9 @@ RunResult run_program(const std::vector<std::string>& argv, const RunOptions& op
   int status = 0;
   bool ended = false;
   if (options.signal_when) {
+    // Polled, not spun: a spinning parent would take the core the child needs to get there.
     while (!(ended = ::waitpid(pid, &status, WNOHANG) == pid) && !options.signal_when()) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     if (!ended) ::kill(pid, options.signal);
   }
