@@ -1,68 +1,44 @@
-// End-to-end cases kept as data, in tests/cases/*.txt: each case runs the built program in a
-// fresh temporary directory and compares what a user sees, byte for byte.
+// End-to-end cases kept as data, in tests/cases/*.txt, in the form support/cases.h describes:
+// each case runs the built program in a fresh temporary directory and compares what a user
+// sees, byte for byte. Its directives:
 //
-//   === title                     starts a case
-//   # text                        a comment
-//   env NAME=VALUE                set for every later run of the case (the colour variables
-//                                 are unset unless a case sets them)
-//   given PATH                    a file made before the next run; its lines follow, each "|text"
-//   given PATH [BYTES]            a file made before the next run, its bytes written as below
-//   dir PATH                      a directory made before the next run
-//   cd PATH                       later runs start in PATH (below the temporary directory)
-//   run [ARG] [ARG]...            runs the program; in arguments and paths, any byte may be
-//                                 written %XX ("%", "[" and "]" must be)
-//   tty [ARG]...                  the same on a pseudo-terminal with TERM=xterm-256color
-//   status S stdout N stderr M    what the run before gave: N then M raw bytes follow, each
-//                                 followed by a line feed (a tty run gives both as stdout)
-//   file PATH N                   the file as it is then: N raw bytes follow, then a line feed
-//   tree N                        the N entries under the temporary directory then, one a line,
-//                                 directories with a final "/"
+//   === title                  starts a case
+//   env NAME=VALUE             set for every later run of the case (the colour variables are
+//                              unset unless a case sets them)
+//   given PATH                 a file of the "|" lines that follow
+//   given PATH [BYTES]         a file of those bytes
+//   given PATH ENTRY           "<dir>", "<fifo>", "-> TARGET" (a symbolic link) or "=> PATH" (a
+//                              second name of an entry made before)
+//   cd PATH                    later runs start in PATH (below the temporary directory)
+//   limit BYTES                later runs may write files of at most BYTES
+//   run [ARG]...               runs the program: "> status S", then stdout ("> out|" lines)
+//                              and stderr ("> err|" lines)
+//   tty [ARG]...               the same on a pseudo-terminal with TERM=xterm-256color, where
+//                              both streams come out as stdout
+//   file PATH                  the file's bytes ("> |" lines), or "> missing"
+//   tree                       every entry under the temporary directory, directories with a
+//                              final "/"
 //
-// The temporary directory's path is written {root} in expected bytes. BRINTLE_UPDATE_CASES=1
-// writes what the runs gave in place of what the files expected (then review the diff), and
-// BRINTLE_CASES_PROGRAM runs another program in place of brintle, such as a reference parser.
-#include "support/cases.h"
-
+// In arguments and paths, any byte may be written %XX ("%", "[" and "]" must be). The temporary
+// directory's path is written {root} in what the directives give. BRINTLE_CASES_PROGRAM runs
+// another program in place of brintle, such as a reference parser.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "support/cases.h"
 #include "support/process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace testing_support;
-
-// The decoded values of the "[...]" groups of a line.
-std::vector<std::string> bracketed(std::string_view line) {
-  std::vector<std::string> values;
-  for (std::size_t open = line.find('['); open != line.npos; open = line.find('[', open)) {
-    const std::size_t close = line.find(']', open);
-    values.push_back(decoded(line.substr(open + 1, close - open - 1)));
-    open = close;
-  }
-  return values;
-}
-
-// Whether `line` is the keyword alone or the keyword and a blank.
-bool is_keyword(std::string_view line, std::string_view keyword) {
-  return line.starts_with(keyword) && (line.size() == keyword.size() || line[keyword.size()] == ' ');
-}
-
-// The text after a line's keyword and its blank.
-std::string after_keyword(const std::string& line) {
-  const std::size_t space = line.find(' ');
-  return space == line.npos ? "" : line.substr(space + 1);
-}
 
 std::string with_placeholder(std::string text, const fs::path& root) {
   const std::string& path = root.native();
@@ -72,133 +48,77 @@ std::string with_placeholder(std::string text, const fs::path& root) {
   return text;
 }
 
-// One case while it runs: its directory, its settings and the files still to make.
-struct CaseRun {
+// One case while it runs: its directory and the settings of its runs.
+struct Case {
   TempDir dir;
   fs::path root = fs::canonical(dir.path());
-  RunOptions options{.cwd = root};
-  std::vector<std::pair<fs::path, std::string>> given;
+  // No run of a case may wait forever, as on a FIFO.
+  RunOptions options{.cwd = root, .time_limit = 60};
 
-  void make_given() {
-    for (const auto& [path, bytes] : given) write_file(root / path, bytes);
-    given.clear();
-  }
-  // The block that describes what the line's run gave.
-  std::string run(const std::string& line) {
-    make_given();
+  std::string run(bool terminal, std::string_view line) {
     const char* other_program = std::getenv("BRINTLE_CASES_PROGRAM");
     std::vector<std::string> argv = bracketed(line);
     argv.insert(argv.begin(), other_program ? other_program : brintle_path().string());
     RunOptions run_options = options;
-    if (is_keyword(line, "tty")) {
+    if (terminal) {
       run_options.out = run_options.err = Sink::Terminal;
       run_options.env["TERM"] = "xterm-256color";
     }
     const RunResult r = run_program(argv, run_options);
-    const std::string out = with_placeholder(r.out, root), err = with_placeholder(r.err, root);
-    return fmt::format("status {} stdout {} stderr {}\n{}\n{}\n", r.status, out.size(), err.size(),
-                       out, err);
+    return fmt::format("> status {}\n", r.status) + quoted("out|", with_placeholder(r.out, root)) +
+           quoted("err|", with_placeholder(r.err, root));
   }
-  std::string file(const std::string& path) {
-    make_given();
-    const fs::path at = root / decoded(path);
-    const std::string bytes =
-        with_placeholder(fs::is_regular_file(at) ? read_file(at) : "<missing>", root);
-    return fmt::format("file {} {}\n{}\n", path, bytes.size(), bytes);
+  std::string file(const fs::path& path) const {
+    if (!fs::is_regular_file(root / path)) return "> missing\n";
+    return quoted("|", with_placeholder(read_file(root / path), root));
   }
-  std::string tree() {
-    make_given();
+  std::string tree() const {
     std::string lines;
-    for (const auto& [path, value] : snapshot(root))
+    for (const auto& [path, value] : snapshot(root)) {
       lines += path + (value == "<dir>" ? "/\n" : "\n");
-    return fmt::format("tree {}\n{}", std::ranges::count(lines, '\n'), lines);
+    }
+    return quoted("", lines);
   }
 };
 
 class Cases : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Cases, GiveWhatTheyExpect) {
-  const fs::path file = fs::path(BRINTLE_SOURCE_DIR) / "tests/cases" / (GetParam() + ".txt");
-  const std::string text = read_file(file);
-  std::string updated, title;
-  std::unique_ptr<CaseRun> run;
-  std::size_t at = 0, case_start = 0, updated_start = 0;
-  // Each case is compared whole once it ends: the text it expects against what it gave.
-  const auto end_case = [&] {
-    if (run) {
-      EXPECT_EQ(updated.substr(updated_start), text.substr(case_start, at - case_start))
-          << "in case: " << title;
-    }
-    case_start = at;
-    updated_start = updated.size();
-  };
-  const auto next_line = [&] {
-    const std::size_t end = std::min(text.find('\n', at), text.size());
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
-    return line;
-  };
-  // Passes over an expected block: its line, then the byte counts it names.
-  const auto skip_expected = [&](std::string_view keyword) {
-    if (!std::string_view(text).substr(std::min(at, text.size())).starts_with(keyword)) return;
-    const std::string line = next_line();
-    std::size_t out = 0, err = 0;
-    if (keyword == "status ") {
-      std::sscanf(line.c_str(), "status %*d stdout %zu stderr %zu", &out, &err);
-      at += out + err + 2;
-    } else if (keyword == "tree ") {
-      for (auto count = std::stoul(line.substr(5)); count > 0; --count) next_line();
-    } else {
-      at += std::stoul(line.substr(line.rfind(' ') + 1)) + 1;
-    }
-  };
-  while (at < text.size()) {
-    const std::size_t line_start = at;
-    const std::string line = next_line();
-    const std::string rest = after_keyword(line);
-    if (line.starts_with("=== ")) {
-      at = line_start;
-      end_case();
-      next_line();
-      title = line.substr(4);
-      run = std::make_unique<CaseRun>();
-    }
-    if (run && line.starts_with("|")) {
-      run->given.back().second += line.substr(1) + "\n";
-    } else if (run && line.starts_with("env ")) {
-      run->options.env[rest.substr(0, rest.find('='))] = decoded(rest.substr(rest.find('=') + 1));
-    } else if (run && line.starts_with("cd ")) {
-      run->options.cwd = run->root / decoded(rest);
-    } else if (run && line.starts_with("dir ")) {
-      fs::create_directories(run->root / decoded(rest));
-    } else if (run && line.starts_with("given ")) {
-      const std::size_t bracket = rest.find(" [");
-      run->given.emplace_back(decoded(rest.substr(0, bracket)),
-                              bracket == rest.npos ? "" : bracketed(rest.substr(bracket)).front());
-    } else if (run && (is_keyword(line, "run") || is_keyword(line, "tty"))) {
-      skip_expected("status ");
-      updated += line + "\n" + run->run(line);
-      continue;
-    } else if (run && line.starts_with("file ")) {
-      const bool counted = std::isdigit(static_cast<unsigned char>(line.back())) &&
-                           std::ranges::count(line, ' ') > 1;
-      updated += run->file(counted ? line.substr(5, line.rfind(' ') - 5) : line.substr(5));
-      if (counted) at += std::stoul(line.substr(line.rfind(' ') + 1)) + 1;
-      continue;
-    } else if (run && is_keyword(line, "tree")) {
-      if (line.size() > 5) {
-        at = line_start;
-        skip_expected("tree ");
+  std::unique_ptr<Case> c;
+  const auto directive = [&](std::string_view line, const std::string& text) -> std::string {
+    const std::string keyword(line.substr(0, line.find(' ')));
+    const std::string rest(line.substr(std::min(keyword.size() + 1, line.size())));
+    if (keyword == "===") {
+      c = std::make_unique<Case>();
+    } else if (!c) {
+      ADD_FAILURE() << "a directive before the first case";
+    } else if (keyword == "env") {
+      c->options.env[rest.substr(0, rest.find('='))] = decoded(rest.substr(rest.find('=') + 1));
+    } else if (keyword == "given") {
+      const std::size_t space = std::min(rest.find(' '), rest.size());
+      const std::string path = decoded(rest.substr(0, space));
+      const std::string entry = rest.substr(std::min(space + 1, rest.size()));
+      if (entry.empty() || entry.starts_with('[')) {
+        write_file(c->root / path, entry.empty() ? text : bracketed(entry).front());
+      } else {
+        make_tree(c->root, {{path, entry}});
       }
-      updated += run->tree();
-      continue;
+    } else if (keyword == "cd") {
+      c->options.cwd = c->root / decoded(rest);
+    } else if (keyword == "limit") {
+      c->options.file_size_limit = std::stoul(rest);
+    } else if (keyword == "run" || keyword == "tty") {
+      return c->run(keyword == "tty", rest);
+    } else if (keyword == "file") {
+      return c->file(decoded(rest));
+    } else if (keyword == "tree") {
+      return c->tree();
+    } else {
+      ADD_FAILURE() << "no such directive";
     }
-    updated += line + "\n";
-  }
-  at = text.size();
-  end_case();
-  EXPECT_FALSE(title.empty()) << "no case in " << file;
-  if (std::getenv("BRINTLE_UPDATE_CASES") != nullptr) std::ofstream(file) << updated;
+    return "";
+  };
+  check_case_file(fs::path(BRINTLE_SOURCE_DIR) / "tests/cases" / (GetParam() + ".txt"), directive);
 }
 
 std::vector<std::string> case_files() {

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <utf8proc.h>
 
-#include <filesystem>
+#include <cstdlib>
 #include <fstream>
-#include <optional>
+#include <sstream>
 
 #include "support/process.h"
 
@@ -14,8 +14,8 @@ namespace testing_support {
 
 namespace {
 
-// The bytes in a form that fits between brackets on one line: visible characters stay
-// readable, and everything a reader could not see or tell apart is written %XX.
+// The bytes in a form that fits on one line: visible characters stay readable, and everything
+// a reader could not see or tell apart is written %XX.
 std::string encoded(std::string_view bytes) {
   std::string text;
   while (!bytes.empty()) {
@@ -23,39 +23,42 @@ std::string encoded(std::string_view bytes) {
     const auto* at = reinterpret_cast<const utf8proc_uint8_t*>(bytes.data());
     const auto size = std::max<utf8proc_ssize_t>(utf8proc_iterate(at, bytes.size(), &c), 1);
     const char kind = c < 0 ? 'C' : utf8proc_category_string(c)[0];
-    const bool visible = c >= 0x20 && c != 0x7F && c != '%' && c != '[' && c != ']' &&
-                         kind != 'C' && kind != 'Z' && kind != 'M';
+    const bool visible = c == ' ' || (c > 0x20 && c != 0x7F && c != '%' &&
+                                      kind != 'C' && kind != 'Z' && kind != 'M');
     for (const char byte : bytes.substr(0, size)) {
-      text += visible || byte == ' ' ? std::string(1, byte)
-                                     : fmt::format("%{:02X}", static_cast<unsigned char>(byte));
+      text += visible ? std::string(1, byte)
+                      : fmt::format("%{:02X}", static_cast<unsigned char>(byte));
     }
     bytes.remove_prefix(size);
   }
   return text;
 }
 
-struct Call {
-  std::string function;
-  std::vector<std::string> inputs = {};
-  std::optional<std::string> expected = {};  // set on a one-line case ("=" without "[...]": new)
-  bool lines = false;                        // whether "|" lines have started an input
-};
+}  // namespace
 
-Call read_call(std::string_view line) {
-  Call call{std::string(line.substr(0, line.find(' ')))};
-  for (std::size_t at = line.find_first_of("[="); at != line.npos;
-       at = line.find_first_of("[=", at + 1)) {
-    const std::size_t open = line.find('[', at), close = line.find(']', open);
-    const std::string value =
-        open == line.npos ? "<not yet expected>" : decoded(line.substr(open + 1, close - open - 1));
-    if (line[at] == '=') return call.expected = value, call;
-    call.inputs.push_back(value);
-    at = close;
+std::string quoted(std::string_view label, std::string_view bytes) {
+  std::string lines;
+  while (!bytes.empty()) {
+    const std::size_t end = std::min(bytes.find('\n'), bytes.size());
+    std::string line = encoded(bytes.substr(0, end));
+    // A blank at the end of a line is kept where editors would take it away.
+    if (line.ends_with(' ')) line.replace(line.size() - 1, 1, "%20");
+    const std::string shown = std::string(label) + line + (end == bytes.size() ? "%" : "");
+    lines += (shown.empty() ? ">" : "> " + shown) + "\n";
+    bytes.remove_prefix(std::min(end + 1, bytes.size()));
   }
-  return call;
+  return lines;
 }
 
-}  // namespace
+std::vector<std::string> bracketed(std::string_view line) {
+  std::vector<std::string> values;
+  for (std::size_t open = line.find('['); open != line.npos; open = line.find('[', open)) {
+    const std::size_t close = line.find(']', open);
+    values.push_back(decoded(line.substr(open + 1, close - open - 1)));
+    open = close;
+  }
+  return values;
+}
 
 std::string decoded(std::string_view text) {
   std::string bytes;
@@ -70,50 +73,43 @@ std::string decoded(std::string_view text) {
   return bytes;
 }
 
+void check_case_file(const std::filesystem::path& file, const Directive& directive) {
+  std::vector<std::string> lines;
+  std::istringstream in(read_file(file));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::string updated;
+  std::size_t directives = 0;
+  for (std::size_t i = 0; i < lines.size();) {
+    const std::size_t number = i + 1;
+    const std::string& line = lines[i++];
+    updated += line + "\n";
+    if (line.empty() || line.starts_with('#')) continue;
+    std::string text, expected;
+    for (; i < lines.size() && lines[i].starts_with('|'); ++i) {
+      text += lines[i].substr(1) + "\n";
+      updated += lines[i] + "\n";
+    }
+    for (; i < lines.size() && lines[i].starts_with('>'); ++i) expected += lines[i] + "\n";
+    SCOPED_TRACE(fmt::format("{}:{}: {}", file.string(), number, line));
+    const std::string actual = directive(line, text);
+    EXPECT_EQ(actual, expected);
+    updated += actual;
+    ++directives;
+  }
+  EXPECT_GT(directives, 0u) << file;
+  if (std::getenv("BRINTLE_UPDATE_CASES") != nullptr) std::ofstream(file) << updated;
+}
+
 void check_unit_cases(std::string_view name, const UnitFunctions& functions) {
   const auto file =
       std::filesystem::path(BRINTLE_SOURCE_DIR) / "tests/units" / (std::string(name) + ".txt");
-  const std::string text = read_file(file);
-  std::string updated;
-  std::optional<Call> open;  // a case still reading its lines
-  std::size_t at = 0, number = 0, cases = 0;
-  const auto check = [&](const Call& call, const std::string& expected) {
-    ++cases;
-    const auto function = functions.find(call.function);
-    const std::string actual = function == functions.end() ? "<no function " + call.function + ">"
-                                                           : function->second(call.inputs);
-    EXPECT_EQ(actual, expected);
-    return actual;
-  };
-  while (at < text.size()) {
-    const std::size_t end = std::min(text.find('\n', at), text.size());
-    const std::string line = text.substr(at, end - at);
-    at = end + 1;
-    SCOPED_TRACE(fmt::format("{}:{}: {}", file.string(), ++number, line));
-    if (open && line.starts_with('|')) {
-      if (!std::exchange(open->lines, true)) open->inputs.emplace_back();
-      open->inputs.back() += line.substr(1) + "\n";
-      updated += line + "\n";
-    } else if (open && (line == "out" || line.starts_with("out "))) {
-      const std::size_t count = line == "out" ? 0 : std::stoul(line.substr(4));
-      const std::string actual =
-          check(*open, line == "out" ? "<not yet expected>" : text.substr(at, count));
-      at += line == "out" ? 0 : count + 1;
-      updated += fmt::format("out {}\n{}\n", actual.size(), actual);
-      open.reset();
-    } else if (line.empty() || line.starts_with('#')) {
-      updated += line + "\n";
-    } else if (Call call = read_call(line); call.expected) {
-      const std::string actual = check(call, *call.expected);
-      updated += line.substr(0, line.find(" =")) + " = [" + encoded(actual) + "]\n";
-    } else {
-      open = std::move(call);
-      updated += line + "\n";
-    }
-  }
-  EXPECT_FALSE(open) << "a case without its \"out\" line";
-  EXPECT_GT(cases, 0u) << file;
-  if (std::getenv("BRINTLE_UPDATE_CASES") != nullptr) std::ofstream(file) << updated;
+  check_case_file(file, [&](std::string_view line, const std::string& text) {
+    std::vector<std::string> inputs = bracketed(line);
+    if (!text.empty()) inputs.push_back(text);
+    const auto function = functions.find(line.substr(0, line.find(' ')));
+    if (function == functions.end()) return quoted("", "<no such function>\n");
+    return quoted("", function->second(inputs) + "\n");
+  });
 }
 
 }  // namespace testing_support
