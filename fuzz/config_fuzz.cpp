@@ -16,7 +16,6 @@
 #include "text/text.h"
 
 using fuzz_support::check;
-using fuzz_support::escaped;
 
 namespace {
 
@@ -66,23 +65,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::optional<nlohmann::json> config = layout::read_config(root);
   if (config) {
-    check(config->is_object(), "a configuration is an object", escaped(input));
-    check(text::is_valid_utf8(input), "a configuration is read from UTF-8 only", escaped(input));
-    check(input.find('\0') == std::string_view::npos, "a configuration holds no NUL",
-          escaped(input));
+    check(config->is_object(), "a configuration is an object", input);
+    check(text::is_valid_utf8(input), "a configuration is read from UTF-8 only", input);
+    check(input.find('\0') == std::string_view::npos, "a configuration holds no NUL", input);
     check(!input.starts_with(text::kByteOrderMark), "a byte-order mark gives no configuration",
-          escaped(input));
+          input);
   }
 
   const std::string source = layout::source_dir_name(root);
   const std::string expected = configured_source(config).value_or("app");
   check(source == expected, "the source is the configured one, else the detected one",
-        escaped(source) + " != " + escaped(expected));
-  check(!leaves_project(source), "the source directory lies inside the project",
-        escaped(source));
-  check(text::is_valid_utf8(source), "the source name is UTF-8", escaped(source));
-  check(source.find('\0') == std::string::npos, "the source name holds no NUL", escaped(source));
+        source + " != " + expected);
+  check(!leaves_project(source), "the source directory lies inside the project", source);
+  check(text::is_valid_utf8(source), "the source name is UTF-8", source);
+  check(source.find('\0') == std::string::npos, "the source name holds no NUL", source);
   check(layout::registry_path(root, std::nullopt) == root / source / "modules" / "__init__.py",
-        "the registry lies under the source directory", escaped(source));
+        "the registry lies under the source directory", source);
   return 0;
 }

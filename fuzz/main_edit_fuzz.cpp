@@ -19,7 +19,6 @@
 #include "text/text.h"
 
 using fuzz_support::check;
-using fuzz_support::escaped;
 
 namespace {
 
@@ -82,7 +81,7 @@ void check_lines_kept(const Case& input, std::string_view edited, const std::str
     } else if (!shown.empty()) {
       const auto allowed = may_add.find(shown);
       check(allowed != may_add.end() && allowed->second-- > 0,
-            "the edit adds only the imports and the block", escaped(shown) + "; " + detail);
+            "the edit adds only the imports and the block", fmt::format("{}; {}", shown, detail));
     }
   }
   skip_empty();
@@ -95,8 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Case input = case_of(fuzz_support::as_text(data, size));
   // main.py is read as UTF-8 text before it is edited, and a source name is UTF-8 too.
   if (!text::is_valid_utf8(input.text) || !text::is_valid_utf8(input.source)) return 0;
-  const std::string detail =
-      fmt::format("source {}, text {}", escaped(input.source), escaped(input.text));
+  const std::string detail = fmt::format("source {}, text {}", input.source, input.text);
 
   const std::optional<std::string> edited =
       generators::main::insert_auto_mount(input.text, input.source);
@@ -107,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "the text is edited exactly when it has neither the block nor its include line", detail);
   if (!edited) return 0;
 
-  const std::string edited_detail = "edited " + escaped(*edited) + "; " + detail;
+  const std::string edited_detail = "edited " + *edited + "; " + detail;
   check(text::is_valid_utf8(*edited), "the edited text is UTF-8", edited_detail);
   check(edited->find(block_text()) != std::string::npos, "the edited text holds the block whole",
         edited_detail);

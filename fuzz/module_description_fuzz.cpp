@@ -1,5 +1,7 @@
 // The module description reader: any bytes in a module's __init__.py give one trimmed line
 // of its docstring, or the empty text, never a crash.
+#include <fmt/format.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -11,7 +13,6 @@
 #include "text/text.h"
 
 using fuzz_support::check;
-using fuzz_support::escaped;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // The reader takes any file, so every input goes to it as it is.
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string description = generators::registry::module_description(init_file);
   if (description.empty()) return 0;
 
-  const std::string detail = escaped(description) + " from " + escaped(input);
+  const std::string detail = fmt::format("{} from {}", description, input);
   check(text::is_valid_utf8(input), "a description comes from UTF-8 only", detail);
   check(text::trim_start(input).starts_with(R"(""")"),
         "a description comes from a file that opens with a docstring", detail);

@@ -17,7 +17,6 @@
 #include "text/text.h"
 
 using fuzz_support::check;
-using fuzz_support::escaped;
 using generators::registry::RegistryEntry;
 
 namespace {
@@ -33,7 +32,7 @@ bool writable(const RegistryEntry& entry) {
 std::string describe(std::span<const RegistryEntry> entries) {
   std::string out;
   for (const RegistryEntry& entry : entries) {
-    out += "[" + escaped(entry.name) + " -> " + escaped(entry.import_path) + "] ";
+    out += "[" + entry.name + " -> " + entry.import_path + "] ";
   }
   return out;
 }
@@ -63,16 +62,16 @@ std::vector<RegistryEntry> sorted_by_name(std::vector<RegistryEntry> entries) {
 void check_round_trip(std::span<const RegistryEntry> entries) {
   const std::string content = generators::registry::registry_content(entries);
   check(content.starts_with(generators::registry::kRegistryHeader),
-        "the registry text starts with its header", escaped(content));
+        "the registry text starts with its header", content);
   check(content.ends_with("\n__all__ = [\"modules\"]\n"),
-        "the registry text ends with its __all__ line", escaped(content));
+        "the registry text ends with its __all__ line", content);
   const std::vector<RegistryEntry> read = generators::registry::parse_registry(content);
   const std::vector<RegistryEntry> expected =
       sorted_by_name({entries.begin(), entries.end()});
   check(read == expected, "parse_registry(registry_content(entries)) gives them in name order",
         "read " + describe(read) + "; expected " + describe(expected));
   check(generators::registry::registry_content(read) == content,
-        "the canonical text is written the same again", escaped(content));
+        "the canonical text is written the same again", content);
 }
 
 }  // namespace

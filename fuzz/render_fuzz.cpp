@@ -1,5 +1,7 @@
 // The renderer: any template text renders or gives an error value naming a line of the text;
 // a text without expressions renders to itself.
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
@@ -13,7 +15,6 @@
 #include "text/text.h"
 
 using fuzz_support::check;
-using fuzz_support::escaped;
 
 namespace {
 
@@ -65,21 +66,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const error::Result<std::string> rendered = render::render_str(input, fixed_context());
   if (!rendered) {
     const error::Error& error = rendered.error();
-    check(!error.messages().empty() && !error.messages().back().empty(),
-          "an error has a message", escaped(input));
+    check(!error.messages().empty() && !error.messages().back().empty(), "an error has a message",
+          input);
     const std::string message = error.joined();
-    check(text::is_valid_utf8(message), "an error message is UTF-8", escaped(message));
+    check(text::is_valid_utf8(message), "an error message is UTF-8", message);
     const std::size_t lines = 1 + static_cast<std::size_t>(std::ranges::count(input, '\n'));
     const std::size_t line = line_named(message);
     check(line >= 1 && line <= lines, "an error names a line of the text",
-          escaped(message) + " for " + escaped(input));
+          fmt::format("{} for {}", message, input));
     return 0;
   }
 
-  check(text::is_valid_utf8(*rendered), "the output of UTF-8 is UTF-8", escaped(*rendered));
+  check(text::is_valid_utf8(*rendered), "the output of UTF-8 is UTF-8", *rendered);
   if (input.find('{') == std::string_view::npos) {
-    check(*rendered == without_final_newline(input),
-          "a text without expressions renders to itself", escaped(*rendered));
+    check(*rendered == without_final_newline(input), "a text without expressions renders to itself",
+          *rendered);
   }
   return 0;
 }

@@ -11,52 +11,29 @@
 namespace fuzz_support {
 
 void property_failed(std::string_view property, std::string_view detail) {
-  std::fputs(fmt::format("property violated: {}\n", property).c_str(), stderr);
-  if (!detail.empty()) std::fputs(fmt::format("  {}\n", detail).c_str(), stderr);
+  std::string shown;
+  for (const char c : detail) {
+    const auto byte = static_cast<unsigned char>(c);
+    shown += byte >= 0x20 && byte < 0x7F && c != '\\' ? std::string(1, c)
+                                                      : fmt::format("\\x{:02x}", byte);
+  }
+  std::fputs(fmt::format("property violated: {}\n  {}\n", property, shown).c_str(), stderr);
   std::fflush(stderr);
   std::abort();
 }
 
-std::string escaped(std::string_view bytes) {
-  std::string out;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F && c != '\\') {
-      out += c;
-    } else {
-      out += fmt::format("\\x{:02x}", byte);
-    }
-  }
-  return out;
-}
-
-namespace {
-
-struct TempDir {
-  std::filesystem::path path;
-
-  TempDir() {
-    std::error_code error;
-    std::filesystem::path base = std::filesystem::temp_directory_path(error);
-    if (error) base = "/tmp";
-    std::string pattern = (base / "brintle-fuzz-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      property_failed("the per-process temporary directory can be created", pattern);
-    }
-    path = pattern;
-  }
-
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-};
-
-}  // namespace
-
 const std::filesystem::path& process_temp_dir() {
-  static const TempDir dir;
-  return dir.path;
+  static const std::filesystem::path dir = [] {
+    std::string pattern = (std::filesystem::temp_directory_path() / "brintle-fuzz-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+      property_failed("a temporary directory is made", pattern);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(process_temp_dir(), ignored);
+    });
+    return std::filesystem::path(pattern);
+  }();
+  return dir;
 }
 
 void write_bytes(const std::filesystem::path& path, std::string_view bytes) {

@@ -15,16 +15,14 @@ inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
   return {reinterpret_cast<const char*>(data), size};
 }
 
-/// Prints the property that failed with the values involved, then aborts.
+/// Prints the property that failed with the values involved (their bytes outside printable
+/// ASCII written \xNN), then aborts.
 [[noreturn]] void property_failed(std::string_view property, std::string_view detail);
 
 /// Aborts through property_failed unless `holds`.
 inline void check(bool holds, std::string_view property, std::string_view detail = {}) {
   if (!holds) property_failed(property, detail);
 }
-
-/// The text with every byte outside printable ASCII written as \xNN, for failure messages.
-std::string escaped(std::string_view bytes);
 
 /// A fresh directory under the system's temporary directory, one per process, removed when
 /// the process exits normally (TMPDIR decides where, so a crashed run leaves it in a known place).
