@@ -37,4 +37,15 @@ TEST(Layout, DetectionLooksForSrcMainPyOfAnyKindThroughLinks) {
   EXPECT_EQ(layout::registry_path(dir.path(), "given"), dir.path() / "given/modules/__init__.py");
 }
 
+TEST(Layout, AConfigurationFarLargerThanAnyRealOneCountsAsAbsent) {
+  TempDir dir;
+  const std::string config = R"({"source_dir": "lib"})";
+  write_file(dir.path() / ".brintle.json", config + std::string(1024 * 1024 - config.size(), ' '));
+  EXPECT_EQ(layout::source_dir_name(dir.path()), "lib");  // 1 MiB is still read
+  write_file(dir.path() / ".brintle.json", config + std::string(1024 * 1024, ' '));
+  EXPECT_EQ(layout::source_dir_name(dir.path()), "app");
+  fs::resize_file(dir.path() / ".brintle.json", std::uintmax_t{50} << 30);  // sparse, not read
+  EXPECT_EQ(layout::source_dir_name(dir.path()), "app");
+}
+
 }  // namespace

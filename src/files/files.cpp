@@ -1,6 +1,7 @@
 #include "files/files.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <dirent.h>
 #include <fcntl.h>
@@ -25,28 +26,42 @@ std::string_view kind_of(mode_t mode) {
   return "something else";
 }
 
-error::Result<std::string> read_to_end(int fd) {
+// Reads into the string itself, sized from the file, so that no large buffer sits on the stack
+// (a run under a small stack limit must not crash) and a regular file costs one read. A file
+// that grows while it is read is still read to its end, unless it outgrows `max_bytes`.
+error::Result<std::string> read_to_end(int fd, std::size_t expected, std::size_t max_bytes) {
   std::string data;
-  char buffer[64 * 1024];
+  std::size_t size = 0;
+  data.resize(std::min(expected, max_bytes) + 1);
   for (;;) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (size == data.size()) {
+      if (size > max_bytes) return error::fail(std::string(kTooLarge));
+      data.resize(std::min(std::max(size * 2, std::size_t{4096}), max_bytes + 1));
+    }
+    const ssize_t count = ::read(fd, data.data() + size, data.size() - size);
     if (count < 0) {
       if (errno == EINTR) continue;
       return error::fail(error::Error::from_errno(errno));
     }
-    if (count == 0) return data;
-    data.append(buffer, static_cast<std::size_t>(count));
+    if (count == 0) break;
+    size += static_cast<std::size_t>(count);
   }
+  if (size > max_bytes) return error::fail(std::string(kTooLarge));
+  data.resize(size);
+  return data;
 }
 
-error::Result<std::string> read_regular_file(int fd, const std::filesystem::path& path) {
+error::Result<std::string> read_regular_file(int fd, const std::filesystem::path& path,
+                                             std::size_t max_bytes) {
   struct stat info;
   if (::fstat(fd, &info) != 0) return error::fail(error::Error::from_errno(errno));
   // A directory fails at the read itself, with the system's text, as it always has.
   if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
     return error::fail(not_regular_file(path, info.st_mode));
   }
-  return read_to_end(fd);
+  const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
+  if (size > max_bytes) return error::fail(std::string(kTooLarge));
+  return read_to_end(fd, size, max_bytes);
 }
 
 }  // namespace
@@ -87,7 +102,7 @@ error::Result<bool> has_entry(const std::filesystem::path& directory) {
   return found;
 }
 
-error::Result<std::string> read_text(const std::filesystem::path& path) {
+error::Result<std::string> read_text(const std::filesystem::path& path, std::size_t max_bytes) {
   // Without O_NONBLOCK the open of a FIFO would wait for a writer that may never come.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
@@ -99,7 +114,7 @@ error::Result<std::string> read_text(const std::filesystem::path& path) {
     }
     return error::fail(error::Error::from_errno(errnum));
   }
-  error::Result<std::string> data = read_regular_file(fd, path);
+  error::Result<std::string> data = read_regular_file(fd, path, max_bytes);
   ::close(fd);
   if (data && !text::is_valid_utf8(*data)) return error::fail(std::string(kInvalidUtf8));
   return data;

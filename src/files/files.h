@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,6 +13,12 @@
 // The file-system queries that the generators share. Errors carry the system's text only,
 // except where a path holds something other than the regular file that is needed.
 namespace files {
+
+/// No bound on the size of a file that is read.
+inline constexpr std::size_t kUnlimited = std::numeric_limits<std::size_t>::max() - 1;
+
+/// The message of a read that stopped at its bound.
+inline constexpr std::string_view kTooLarge = "file is too large";
 
 /// Whether something stands at the path: a metadata query succeeds, following symbolic links.
 /// Any failure (missing, no permission, a dangling link) counts as "does not exist".
@@ -31,8 +38,10 @@ error::Result<bool> has_entry(const std::filesystem::path& directory);
 
 /// The whole regular file as UTF-8 text. Fails with the system's error, with "stream did not
 /// contain valid UTF-8" when the bytes are not UTF-8, or with not_regular_file for a FIFO, a
-/// device or a socket, which are neither waited on nor read.
-error::Result<std::string> read_text(const std::filesystem::path& path);
+/// device or a socket, which are neither waited on nor read. A file of more than `max_bytes`
+/// fails with kTooLarge before it is read whole.
+error::Result<std::string> read_text(const std::filesystem::path& path,
+                                     std::size_t max_bytes = kUnlimited);
 
 /// Writes all of `bytes` to `fd`, going on after partial writes and interrupted calls.
 error::Result<void> write_all(int fd, std::string_view bytes);

@@ -7,7 +7,6 @@ namespace layout {
 
 namespace {
 
-
 // Every command writes under root / source, so a configured name that is absolute or climbs
 // out with ".." would send the generated files outside the project. Such a name cannot be a
 // Python package anyway; it counts as absent. So does a name holding a NUL byte, which the
@@ -22,10 +21,14 @@ bool stays_inside_project(std::string_view name) {
   return true;
 }
 
+// A configuration holds one short key; a file far larger than any real one (a link to a huge
+// or endless file, say) is no configuration, and is not read whole to find that out.
+constexpr std::size_t kLargestConfig = 1024 * 1024;
+
 }  // namespace
 
 std::optional<nlohmann::json> read_config(const std::filesystem::path& root) {
-  const error::Result<std::string> text = files::read_text(root / kConfigFile);
+  const error::Result<std::string> text = files::read_text(root / kConfigFile, kLargestConfig);
   if (!text) return std::nullopt;
   // The parser would skip a byte-order mark on its own; the file must be plain JSON.
   if (text->starts_with(text::kByteOrderMark)) return std::nullopt;

@@ -117,4 +117,15 @@ TEST(Faults, InterruptedWriteLeavesNoTemporaryFile) {
   EXPECT_GT(interrupted, 0);
 }
 
+// Nothing large lives on the stack: a run under a small stack limit reads and writes as usual.
+TEST(Faults, ASmallStackIsEnough) {
+  TempDir dir;
+  make_tree(dir.path(), kProject);
+  const std::string script =
+      R"(ulimit -s 64 && "$0" make module m --dir "$1" >/dev/null && exec "$0" list --dir "$1")";
+  const RunResult result = run_program({"sh", "-c", script, brintle_path(), dir.path()});
+  EXPECT_EQ(result.status, 0) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.out.contains("src.modules.m")) << result.out;
+}
+
 }  // namespace
