@@ -1,4 +1,4 @@
-#include "style/style.h"
+#include "style/format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,7 @@
 #include "layout/layout.h"
 
+#include <nlohmann/json.hpp>
+
 #include "files/files.h"
 #include "text/text.h"
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "templates/templates.h"
 #include "text/text.h"

@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "error/error.h"
 #include "files/files.h"
-#include "style/style.h"
+#include "style/format.h"
 
 namespace style {
 
