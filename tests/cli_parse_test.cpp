@@ -43,9 +43,10 @@ TEST(CliParse, ArgumentListsBecomeTheCommandToRun) {
   }
 }
 
+const bool kCliCases = testing_support::register_unit_cases(
+    "cli", {{"program", [](const auto& in) { return cli::program_name(in[0]); }}});
+
 TEST(CliParse, UsageLinesNameTheProgramByTheNameItWasStartedUnder) {
-  testing_support::check_unit_cases(
-      "cli", {{"program", [](const auto& in) { return cli::program_name(in[0]); }}});
   const auto outcome =
       std::get<cli::ParserOutcome>(cli::parse_command_line({"list", "-x"}, "prog"));
   EXPECT_TRUE(outcome.text.contains("\x1b[1mprog list\x1b[0m [OPTIONS]")) << outcome.text;
