@@ -15,5 +15,7 @@ const bool kTextCases = testing_support::register_unit_cases(
       }},
      {"lines", [](const auto& in) { return fmt::format("{}", text::split_lines(in[0])); }},
      {"lossy", [](const auto& in) { return text::lossy_utf8(in[0]); }},
+     {"components",
+      [](const auto& in) { return fmt::format("{}", text::path_components(in[0])); }},
      {"jaro",
       [](const auto& in) { return fmt::format("{}", text::jaro_similarity(in[0], in[1])); }}});

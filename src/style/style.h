@@ -14,11 +14,23 @@ struct Sgr {
   std::string_view close;
 };
 
-inline constexpr Sgr kRed{"\x1b[31m", "\x1b[39m"};
-inline constexpr Sgr kGreen{"\x1b[32m", "\x1b[39m"};
-inline constexpr Sgr kYellow{"\x1b[33m", "\x1b[39m"};
-inline constexpr Sgr kCyan{"\x1b[36m", "\x1b[39m"};
-inline constexpr Sgr kBold{"\x1b[1m", "\x1b[0m"};
+/// The SGR codes the program writes, its messages and the command line's texts alike.
+namespace code {
+inline constexpr std::string_view kReset = "\x1b[0m";
+inline constexpr std::string_view kBold = "\x1b[1m";
+inline constexpr std::string_view kUnderline = "\x1b[4m";
+inline constexpr std::string_view kRed = "\x1b[31m";
+inline constexpr std::string_view kGreen = "\x1b[32m";
+inline constexpr std::string_view kYellow = "\x1b[33m";
+inline constexpr std::string_view kCyan = "\x1b[36m";
+inline constexpr std::string_view kDefaultColour = "\x1b[39m";
+}  // namespace code
+
+inline constexpr Sgr kRed{code::kRed, code::kDefaultColour};
+inline constexpr Sgr kGreen{code::kGreen, code::kDefaultColour};
+inline constexpr Sgr kYellow{code::kYellow, code::kDefaultColour};
+inline constexpr Sgr kCyan{code::kCyan, code::kDefaultColour};
+inline constexpr Sgr kBold{code::kBold, code::kReset};
 
 /// One text in one style. Turn it into a string with str(), or format it with fmt ("{}") after
 /// including style/format.h.
