@@ -171,6 +171,29 @@ ParserOutcome usage_error(std::string_view message, const std::vector<std::strin
   return {std::move(text), Stream::Stderr, 2};
 }
 
+// The command a parse that ends on a command of kind `runs` runs, filled by `value` (an
+// argument's value) and `flag` (whether it was given); none for a command that runs nothing.
+template <typename Value, typename Flag>
+std::optional<Commands> command_to_run(Runs runs, const Value& value, const Flag& flag) {
+  switch (runs) {
+    case Runs::New: {
+      std::optional<std::string> title;
+      if (flag("title")) title = value("title");
+      return New{value("name"), value("dir"), std::move(title), value("description"),
+                 flag("dry_run"), flag("force")};
+    }
+    case Runs::MakeModule:
+      return Make{Module{value("feature"), value("dir"), flag("dry_run"), flag("force")}};
+    case Runs::InitAlembic:
+      return Init{Alembic{value("dir"), flag("dry_run")}};
+    case Runs::List:
+      return List{value("dir")};
+    case Runs::Nothing:
+      return std::nullopt;
+  }
+  return std::nullopt;  // not reached: the switch names every kind
+}
+
 // --- The walk over the arguments ---
 
 // What reading one argument ends in, when it ends the parse.
@@ -404,8 +427,8 @@ class Parser {
     return {help_text(target, true), Stream::Stdout, 0};
   }
 
-  // The command to run, filled from the values read. A command that runs nothing, or a field
-  // the table gives no value, is a fault of the command table: it is reported, never taken for
+  // The command to run, filled from the values read. A field the table gives no value, or a
+  // command that runs nothing, is a fault of the command table: it is reported, never taken for
   // another command.
   std::variant<Cli, ParserOutcome> convert() {
     const Command& command = *level_.command;
@@ -420,30 +443,11 @@ class Parser {
       return std::string();
     };
     const auto flag = [&](std::string_view id) { return values_.contains(id); };
-    std::optional<Commands> run;
-    switch (command.runs) {
-      case Runs::New:
-        run = New{value("name"), value("dir"), flag("title") ? std::optional(value("title")) : std::nullopt,
-                  value("description"), flag("dry_run"), flag("force")};
-        break;
-      case Runs::MakeModule:
-        run = Make{Module{value("feature"), value("dir"), flag("dry_run"), flag("force")}};
-        break;
-      case Runs::InitAlembic:
-        run = Init{Alembic{value("dir"), flag("dry_run")}};
-        break;
-      case Runs::List:
-        run = List{value("dir")};
-        break;
-      case Runs::Nothing:
-        break;
-    }
-    if (!run || missing) {
-      const std::string what = missing ? "no value for " + std::string(*missing) : "nothing to run";
-      return usage_error("the command table gives '" + std::string(command.name) + "' " + what, {},
-                         std::nullopt, false);
-    }
-    return Cli{std::move(run)};
+    std::optional<Commands> run = command_to_run(command.runs, value, flag);
+    if (run && !missing) return Cli{std::move(run)};
+    const std::string fault = missing ? "no value for " + std::string(*missing) : "nothing to run";
+    return usage_error("the command table gives '" + std::string(command.name) + "' " + fault, {},
+                       std::nullopt, false);
   }
 
   // An option waiting for its value, or a value not yet checked.
