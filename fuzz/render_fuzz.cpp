@@ -65,10 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const error::Result<std::string> rendered = render::render_str(input, fixed_context());
   if (!rendered) {
-    const error::Error& error = rendered.error();
-    check(!error.messages().empty() && !error.messages().back().empty(), "an error has a message",
-          input);
-    const std::string message = error.joined();
+    const std::string message = rendered.error().joined();
+    check(!message.empty() && !message.ends_with(": "), "an error has a message", input);
     check(text::is_valid_utf8(message), "an error message is UTF-8", message);
     const std::size_t lines = 1 + static_cast<std::size_t>(std::ranges::count(input, '\n'));
     const std::size_t line = line_named(message);

@@ -81,15 +81,14 @@ struct Case {
   }
 };
 
-class Cases : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(Cases, GiveWhatTheyExpect) {
-  std::unique_ptr<Case> c;
-  const auto directive = [&](std::string_view line, const std::string& text) -> std::string {
+// The directive of one case: the "===" line that starts it makes its directory.
+Directive case_directive() {
+  return [c = std::shared_ptr<Case>()](std::string_view line,
+                                       const std::string& text) mutable -> std::string {
     const std::string keyword(line.substr(0, line.find(' ')));
     const std::string rest(line.substr(std::min(keyword.size() + 1, line.size())));
     if (keyword == "===") {
-      c = std::make_unique<Case>();
+      c = std::make_shared<Case>();
     } else if (!c) {
       ADD_FAILURE() << "a directive before the first case";
     } else if (keyword == "env") {
@@ -118,19 +117,16 @@ TEST_P(Cases, GiveWhatTheyExpect) {
     }
     return "";
   };
-  check_case_file(fs::path(BRINTLE_SOURCE_DIR) / "tests/cases" / (GetParam() + ".txt"), directive);
 }
 
-std::vector<std::string> case_files() {
-  std::vector<std::string> names;
+const bool kRegistered = [] {
+  std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(BRINTLE_SOURCE_DIR "/tests/cases")) {
-    names.push_back(entry.path().stem().string());
+    files.push_back(entry.path());
   }
-  std::ranges::sort(names);
-  return names;
-}
-
-INSTANTIATE_TEST_SUITE_P(Data, Cases, ::testing::ValuesIn(case_files()),
-                         [](const auto& info) { return info.param; });
+  std::ranges::sort(files);
+  for (const fs::path& file : files) register_cases(file, "Cases", case_directive);
+  return true;
+}();
 
 }  // namespace

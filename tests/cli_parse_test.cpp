@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
 using cli::Alembic, cli::Cli, cli::Init, cli::List, cli::Make, cli::Module, cli::New;
 
-// The texts of the outcomes are checked end to end against the reference (cli_cases_test).
+// The texts of the outcomes are checked end to end against the reference (tests/cases/cli.txt).
 TEST(CliParse, ArgumentListsBecomeTheCommandToRun) {
   for (const auto& [args, command] : std::initializer_list<std::pair<Args, cli::Commands>>{
            {{"new", "shop"}, New{"shop", ".", std::nullopt, "", false, false}},
@@ -43,9 +43,10 @@ TEST(CliParse, ArgumentListsBecomeTheCommandToRun) {
   }
 }
 
+const bool kCliCases = testing_support::register_unit_cases(
+    "cli", {{"program", [](const auto& in) { return cli::program_name(in[0]); }}});
+
 TEST(CliParse, UsageLinesNameTheProgramByTheNameItWasStartedUnder) {
-  testing_support::check_unit_cases(
-      "cli", {{"program", [](const auto& in) { return cli::program_name(in[0]); }}});
   const auto outcome =
       std::get<cli::ParserOutcome>(cli::parse_command_line({"list", "-x"}, "prog"));
   EXPECT_TRUE(outcome.text.contains("\x1b[1mprog list\x1b[0m [OPTIONS]")) << outcome.text;

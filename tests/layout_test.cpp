@@ -13,17 +13,16 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::TempDir, testing_support::write_file;
 
-TEST(Layout, Cases) {
-  testing_support::check_unit_cases("layout", {{"registry", [](const auto& in) {
-                                                  TempDir dir;
-                                                  write_file(dir.path() / ".brintle.json", in[0]);
-                                                  write_file(dir.path() / "src" / "main.py", "");
-                                                  return layout::registry_path(dir.path(),
-                                                                               std::nullopt)
-                                                      .lexically_relative(dir.path())
-                                                      .string();
-                                                }}});
-}
+const bool kLayoutCases = testing_support::register_unit_cases(
+"layout", {{"registry", [](const auto& in) {
+                                                TempDir dir;
+                                                write_file(dir.path() / ".brintle.json", in[0]);
+                                                write_file(dir.path() / "src" / "main.py", "");
+                                                return layout::registry_path(dir.path(),
+                                                                             std::nullopt)
+                                                    .lexically_relative(dir.path())
+                                                    .string();
+                                              }}});
 
 TEST(Layout, DetectionLooksForSrcMainPyOfAnyKindThroughLinks) {
   TempDir dir;

@@ -11,14 +11,12 @@ namespace {
 
 using generators::main::insert_auto_mount;
 
-TEST(MainEdit, Cases) {
-  testing_support::check_unit_cases(
-      "main_edit", {{"edit", [](const auto& in) {
-                       const auto once = insert_auto_mount(in[1], in[0]);
-                       if (!once) return std::string("<no edit>");
-                       return insert_auto_mount(*once, in[0]) ? "<edits its own output>" : *once;
-                     }}});
-}
+const bool kMainEditCases = testing_support::register_unit_cases(
+    "main_edit", {{"edit", [](const auto& in) {
+                     const auto once = insert_auto_mount(in[1], in[0]);
+                     if (!once) return std::string("<no edit>");
+                     return insert_auto_mount(*once, in[0]) ? "<edits its own output>" : *once;
+                   }}});
 
 TEST(SyncMain, LeavesAMissingOrUnreadableMainAlone) {
   testing_support::TempDir dir;

@@ -22,23 +22,19 @@ std::string pairs(const render::Context& context) {
   return text;
 }
 
-TEST(Project, Cases) {
-  testing_support::check_unit_cases(
-      "project",
-      {{"context",
-        [](const auto& in) {
-          const auto title = in.size() > 2 ? std::optional<std::string_view>(in[2]) : std::nullopt;
-          return pairs(gp::project_context(in[0], in[1], title, "d", "0.1.0"));
-        }},
-       {"check", [](const auto& in) { return outcome(gp::check_project_name(in[0], in[1])); }}});
-}
+const bool kProjectCases = testing_support::register_unit_cases(
+    "project",
+    {{"context",
+      [](const auto& in) {
+        const auto title = in.size() > 2 ? std::optional<std::string_view>(in[2]) : std::nullopt;
+        return pairs(gp::project_context(in[0], in[1], title, "d", "0.1.0"));
+      }},
+     {"check", [](const auto& in) { return outcome(gp::check_project_name(in[0], in[1])); }}});
 
-TEST(Module, Cases) {
-  testing_support::check_unit_cases(
-      "module",
-      {{"context", [](const auto& in) { return pairs(gm::module_context(in[0], "src")); }},
-       {"check", [](const auto& in) { return outcome(gm::check_feature_name(in[0])); }}});
-}
+const bool kModuleCases = testing_support::register_unit_cases(
+    "module",
+    {{"context", [](const auto& in) { return pairs(gm::module_context(in[0], "src")); }},
+     {"check", [](const auto& in) { return outcome(gm::check_feature_name(in[0])); }}});
 
 // Title and description go through tojson into TOML and Python and raw into the README: every
 // file must still parse, and each must give the values back unchanged.

@@ -18,28 +18,26 @@ namespace registry = generators::registry;
 using testing_support::read_file, testing_support::TempDir, testing_support::write_file;
 using writers::WriteStatus;
 
-TEST(Registry, Cases) {
-  testing_support::check_unit_cases(
-      "registry", {{"content",
-                    [](const auto& in) {
-                      std::vector<registry::RegistryEntry> entries;
-                      for (std::size_t i = 0; i + 1 < in.size(); i += 2)
-                        entries.push_back({in[i], in[i + 1]});
-                      return registry::registry_content(entries);
-                    }},
-                   {"parse",
-                    [](const auto& in) {
-                      std::string lines;
-                      for (const auto& [name, path] : registry::parse_registry(in[0]))
-                        lines += fmt::format("{}: {}\n", name, path);
-                      return lines;
-                    }},
-                   {"describe", [](const auto& in) {
-                      TempDir dir;
-                      write_file(dir.path() / "__init__.py", in[0]);
-                      return registry::module_description(dir.path() / "__init__.py");
-                    }}});
-}
+const bool kRegistryCases = testing_support::register_unit_cases(
+    "registry", {{"content",
+                  [](const auto& in) {
+                    std::vector<registry::RegistryEntry> entries;
+                    for (std::size_t i = 0; i + 1 < in.size(); i += 2)
+                      entries.push_back({in[i], in[i + 1]});
+                    return registry::registry_content(entries);
+                  }},
+                 {"parse",
+                  [](const auto& in) {
+                    std::string lines;
+                    for (const auto& [name, path] : registry::parse_registry(in[0]))
+                      lines += fmt::format("{}: {}\n", name, path);
+                    return lines;
+                  }},
+                 {"describe", [](const auto& in) {
+                    TempDir dir;
+                    write_file(dir.path() / "__init__.py", in[0]);
+                    return registry::module_description(dir.path() / "__init__.py");
+                  }}});
 
 // Only "\n" counts as a final line feed: a registry with "\r\n" line ends is rewritten.
 TEST(Registry, RegisterRewritesTheTextOnlyWhenItChanges) {

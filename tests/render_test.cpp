@@ -16,17 +16,19 @@ namespace {
 
 using testing_support::outcome;
 
-TEST(Render, Cases) {
+render::Context case_context() {
   render::Context context;
   context.put("source", "app").put("snake", "abc").put("title", "<>&'\"\\\x01\x7f\n\té 日本");
-  testing_support::check_unit_cases(
-      "render",
-      {{"render", [&](const auto& in) { return outcome(render::render_str(in[0], context)); }},
-       {"template",
-        [](const auto& in) { return outcome(render::render_template(in[0], in[1], {})); }},
-       {"unsuffixed",
-        [](const auto& in) { return std::string(render::strip_template_suffix(in[0])); }}});
+  return context;
 }
+
+const bool kRenderCases = testing_support::register_unit_cases(
+    "render",
+    {{"render", [](const auto& in) { return outcome(render::render_str(in[0], case_context())); }},
+     {"template",
+      [](const auto& in) { return outcome(render::render_template(in[0], in[1], {})); }},
+     {"unsuffixed",
+      [](const auto& in) { return std::string(render::strip_template_suffix(in[0])); }}});
 
 TEST(Render, ContextPutKeepsTheFirstPositionAndTheLastValue) {
   render::Context context;

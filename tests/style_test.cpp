@@ -1,26 +1,24 @@
-#include "style/style.h"
+#include "style/format.h"
 
 #include <gtest/gtest.h>
 
 #include "style/output.h"
 #include "support/cases.h"
 
-TEST(Style, Cases) {
-  testing_support::check_unit_cases(
-      "style", {{"colour",
-                 [](const std::vector<std::string>& in) {
-                   const auto env = [&](std::string_view name) -> std::optional<std::string> {
-                     for (const std::string& set : in) {
-                       if (set.starts_with(name) && set[name.size()] == '=')
-                         return set.substr(name.size() + 1);
-                     }
-                     return std::nullopt;
-                   };
-                   return style::colour_enabled(env, in[0] == "terminal") ? "on" : "off";
-                 }},
-                {"strip", [](const auto& in) { return style::strip_ansi(in[0]); }},
-                {"escape", [](const auto& in) { return style::escape_controls(in[0]); }}});
-}
+const bool kStyleCases = testing_support::register_unit_cases(
+    "style", {{"colour",
+               [](const std::vector<std::string>& in) {
+                 const auto env = [&](std::string_view name) -> std::optional<std::string> {
+                   for (const std::string& set : in) {
+                     if (set.starts_with(name) && set[name.size()] == '=')
+                       return set.substr(name.size() + 1);
+                   }
+                   return std::nullopt;
+                 };
+                 return style::colour_enabled(env, in[0] == "terminal") ? "on" : "off";
+               }},
+              {"strip", [](const auto& in) { return style::strip_ansi(in[0]); }},
+              {"escape", [](const auto& in) { return style::escape_controls(in[0]); }}});
 
 TEST(Style, EachStyleWrapsTheFormattedTextInItsCodes) {
   EXPECT_EQ(fmt::format("{}{}{}{}{:>2}", style::Red{"r"}, style::Green{"g"}, style::Yellow{"y"},

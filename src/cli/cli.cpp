@@ -1,8 +1,11 @@
 #include "cli/cli.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <system_error>
+
+#include "text/text.h"
 
 namespace cli {
 
@@ -12,15 +15,8 @@ namespace {
 // nothing but separators and further "." components (".", "./", ".//", "./.").
 bool is_current_dir(const std::filesystem::path& dir) {
   const std::string& bytes = dir.native();
-  if (bytes.empty() || bytes[0] != '.' || (bytes.size() > 1 && bytes[1] != '/')) return false;
-  for (std::size_t start = 1; start < bytes.size();) {
-    std::size_t end = bytes.find('/', start);
-    if (end == std::string::npos) end = bytes.size();
-    const std::string_view component(bytes.data() + start, end - start);
-    if (!component.empty() && component != ".") return false;
-    start = end + 1;
-  }
-  return true;
+  return bytes.starts_with('.') &&
+         std::ranges::all_of(text::path_components(bytes), [](auto c) { return c == "."; });
 }
 
 }  // namespace

@@ -38,7 +38,9 @@ Command build() {
        {"description", ArgKind::Option, "", "description", "DESCRIPTION",
         "Short project description", ""},
        dry_run_arg(), force_arg("Overwrite an existing project"), help_arg()},
-      {}};
+      {},
+      false,
+      Runs::New};
   Command module{
       "module", "Scaffold a feature module and register it",
       "Scaffold a feature module and register it.\n\nGenerates a minimal module skeleton "
@@ -48,7 +50,9 @@ Command build() {
       {{"feature", ArgKind::Positional, "", "", "FEATURE", "Feature name, e.g. user"},
        dir_arg(kProjectRootHelp), dry_run_arg(), force_arg("Overwrite existing files"),
        help_arg()},
-      {}};
+      {},
+      false,
+      Runs::MakeModule};
   Command alembic{
       "alembic", "Add Alembic migration scaffolding to an existing project",
       "Add Alembic migration scaffolding to an existing project.\n\nWrites `alembic.ini` and "
@@ -56,9 +60,11 @@ Command build() {
       "project's settings and `Base.metadata` from the module registry. Existing files are "
       "never overwritten.",
       {dir_arg(kProjectRootHelp), dry_run_arg(), help_arg()},
-      {}};
+      {},
+      false,
+      Runs::InitAlembic};
   Command list{"list", "List registered modules and their boundaries", "",
-               {dir_arg(kProjectRootHelp), help_arg()}, {}};
+               {dir_arg(kProjectRootHelp), help_arg()}, {}, false, Runs::List};
   return {"brintle",
           "FastAPI feature-based module manager (like a web framework's built-in generator CLI).",
           "",

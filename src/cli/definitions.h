@@ -24,6 +24,10 @@ struct Arg {
   bool is_path = false;
 };
 
+/// The command a parsed command line runs: none for one that only groups subcommands or
+/// prints help.
+enum class Runs { Nothing, New, MakeModule, InitAlembic, List };
+
 /// One command: its subcommands are listed in help in their order, `help` last.
 struct Command {
   std::string_view name;
@@ -34,6 +38,7 @@ struct Command {
   std::vector<Command> subcommands;
   /// The command only groups subcommands: one must follow, and alone it shows its help.
   bool subcommand_required = false;
+  Runs runs = Runs::Nothing;
 };
 
 /// The version line's number, as the build gives it.

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "cli/definitions.h"
-#include "files/files.h"
+#include "style/style.h"
 #include "text/text.h"
 
 namespace cli {
@@ -19,15 +19,20 @@ using style::Stream;
 
 // --- Styles of the parser's texts ---
 
+namespace code = style::code;
+
+// The parser's texts end each style with a full reset, whatever the style.
 std::string sgr(std::string_view codes, std::string_view text) {
-  return std::string(codes) + std::string(text) + "\x1b[0m";
+  return std::string(codes) + std::string(text) + std::string(code::kReset);
 }
-std::string header(std::string_view text) { return sgr("\x1b[1m\x1b[4m", text); }
-std::string literal(std::string_view text) { return sgr("\x1b[1m", text); }
-std::string green(std::string_view text) { return sgr("\x1b[32m", text); }
+std::string header(std::string_view text) {
+  return sgr(std::string(code::kBold) + std::string(code::kUnderline), text);
+}
+std::string literal(std::string_view text) { return sgr(code::kBold, text); }
+std::string green(std::string_view text) { return sgr(code::kGreen, text); }
 // Names quoted in messages: what would be valid, and what was given.
 std::string valid(std::string_view text) { return "'" + green(text) + "'"; }
-std::string invalid(std::string_view text) { return "'" + sgr("\x1b[33m", text) + "'"; }
+std::string invalid(std::string_view text) { return "'" + sgr(code::kYellow, text) + "'"; }
 
 // --- The command table ---
 
@@ -157,12 +162,36 @@ std::string help_text(const Level& level, bool long_help) {
 // `help_tip` is off for a command that has no --help to point to.
 ParserOutcome usage_error(std::string_view message, const std::vector<std::string>& tips,
                           const std::optional<std::string>& usage, bool help_tip = true) {
-  std::string text = sgr("\x1b[1m\x1b[31m", "error:") + " " + std::string(message) + "\n";
+  const std::string error_style = std::string(code::kBold) + std::string(code::kRed);
+  std::string text = sgr(error_style, "error:") + " " + std::string(message) + "\n";
   if (!tips.empty()) text += "\n";
   for (const std::string& tip : tips) text += "  " + green("tip:") + " " + tip + "\n";
   if (usage) text += "\n" + header("Usage:") + " " + *usage + "\n";
   if (help_tip) text += "\nFor more information, try '" + literal("--help") + "'.\n";
   return {std::move(text), Stream::Stderr, 2};
+}
+
+// The command a parse that ends on a command of kind `runs` runs, filled by `value` (an
+// argument's value) and `flag` (whether it was given); none for a command that runs nothing.
+template <typename Value, typename Flag>
+std::optional<Commands> command_to_run(Runs runs, const Value& value, const Flag& flag) {
+  switch (runs) {
+    case Runs::New: {
+      std::optional<std::string> title;
+      if (flag("title")) title = value("title");
+      return New{value("name"), value("dir"), std::move(title), value("description"),
+                 flag("dry_run"), flag("force")};
+    }
+    case Runs::MakeModule:
+      return Make{Module{value("feature"), value("dir"), flag("dry_run"), flag("force")}};
+    case Runs::InitAlembic:
+      return Init{Alembic{value("dir"), flag("dry_run")}};
+    case Runs::List:
+      return List{value("dir")};
+    case Runs::Nothing:
+      return std::nullopt;
+  }
+  return std::nullopt;  // not reached: the switch names every kind
 }
 
 // --- The walk over the arguments ---
@@ -398,24 +427,27 @@ class Parser {
     return {help_text(target, true), Stream::Stdout, 0};
   }
 
-  Cli convert() {
-    for (const Arg& arg : level_.command->args) {
+  // The command to run, filled from the values read. A field the table gives no value, or a
+  // command that runs nothing, is a fault of the command table: it is reported, never taken for
+  // another command.
+  std::variant<Cli, ParserOutcome> convert() {
+    const Command& command = *level_.command;
+    for (const Arg& arg : command.args) {
       if (arg.default_value) values_.try_emplace(arg.id, *arg.default_value);
     }
-    const auto value = [&](std::string_view id) { return values_.at(id); };
+    std::optional<std::string_view> missing;
+    const auto value = [&](std::string_view id) {
+      const auto found = values_.find(id);
+      if (found != values_.end()) return found->second;
+      missing = id;
+      return std::string();
+    };
     const auto flag = [&](std::string_view id) { return values_.contains(id); };
-    const std::string_view name = level_.command->name;
-    if (name == "new") {
-      std::optional<std::string> title;
-      if (flag("title")) title = value("title");
-      return {New{value("name"), value("dir"), title, value("description"), flag("dry_run"),
-                  flag("force")}};
-    }
-    if (name == "module") {
-      return {Make{Module{value("feature"), value("dir"), flag("dry_run"), flag("force")}}};
-    }
-    if (name == "alembic") return {Init{Alembic{value("dir"), flag("dry_run")}}};
-    return {List{value("dir")}};
+    std::optional<Commands> run = command_to_run(command.runs, value, flag);
+    if (run && !missing) return Cli{std::move(run)};
+    const std::string fault = missing ? "no value for " + std::string(*missing) : "nothing to run";
+    return usage_error("the command table gives '" + std::string(command.name) + "' " + fault, {},
+                       std::nullopt, false);
   }
 
   // An option waiting for its value, or a value not yet checked.
@@ -439,9 +471,8 @@ class Parser {
 std::string program_name(std::string_view argv0) {
   // The last component that names something: "." components name nothing here.
   std::string_view last;
-  for (const auto part : std::views::split(argv0, '/')) {
-    const std::string_view component(part.begin(), part.end());
-    if (!component.empty() && component != ".") last = component;
+  for (const std::string_view component : text::path_components(argv0)) {
+    if (component != ".") last = component;
   }
   if (last.empty() || last == ".." || !text::is_valid_utf8(last)) return "brintle";
   return std::string(last);
@@ -450,12 +481,6 @@ std::string program_name(std::string_view argv0) {
 std::variant<Cli, ParserOutcome> parse_command_line(const std::vector<std::string>& args,
                                                     std::string_view program) {
   return Parser(args, program).run();
-}
-
-void print_outcome(const ParserOutcome& outcome) {
-  const std::string text =
-      style::colour_enabled(outcome.stream) ? outcome.text : style::strip_ansi(outcome.text);
-  (void)files::write_all(style::stream_fd(outcome.stream), text);
 }
 
 }  // namespace cli

@@ -13,7 +13,7 @@
 namespace cli {
 
 /// What the parser prints instead of running a command, and the status the process ends
-/// with. The text carries its colour codes; they are stripped when colour is off.
+/// with. The text carries its colour codes; style::print_text prints it.
 struct ParserOutcome {
   std::string text;
   style::Stream stream;
@@ -29,9 +29,5 @@ std::string program_name(std::string_view argv0);
 /// the parser's outcome; `program` names the program in usage lines.
 std::variant<Cli, ParserOutcome> parse_command_line(const std::vector<std::string>& args,
                                                     std::string_view program = "brintle");
-
-/// Writes the outcome's text to its stream, without colour when colour is off there. Write
-/// failures are ignored: the status stays the outcome's.
-void print_outcome(const ParserOutcome& outcome);
 
 }  // namespace cli

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 namespace error {
 
@@ -36,6 +36,13 @@ Error Error::context(std::string outer) && {
   return std::move(*this);
 }
 
-std::string Error::joined() const { return fmt::format("{}", fmt::join(messages_, ": ")); }
+std::string Error::joined() const {
+  std::string chain;
+  for (const std::string& message : messages_) {
+    if (&message != messages_.data()) chain += ": ";
+    chain += message;
+  }
+  return chain;
+}
 
 }  // namespace error

@@ -24,8 +24,6 @@ class Error {
   Error context(std::string outer) const&;
   Error context(std::string outer) &&;
 
-  /// The messages, outermost first.
-  const std::vector<std::string>& messages() const { return messages_; }
   /// The messages joined by ": ", as the error line shows them.
   std::string joined() const;
   /// The errno of an error made by from_errno; 0 for any other.

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "text/text.h"
 

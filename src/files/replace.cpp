@@ -16,7 +16,7 @@
 #include <system_error>
 #include <utility>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "files/files.h"
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "layout/layout.h"
 #include "render/render.h"

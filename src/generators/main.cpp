@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "files/files.h"
 #include "layout/layout.h"

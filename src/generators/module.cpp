@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "files/files.h"
 #include "layout/layout.h"

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <utility>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 #include <nlohmann/json.hpp>
 
 #include "files/files.h"

@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "files/files.h"
 #include "layout/layout.h"

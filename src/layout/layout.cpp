@@ -1,5 +1,9 @@
 #include "layout/layout.h"
 
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
 #include "files/files.h"
 #include "text/text.h"
 
@@ -13,12 +17,8 @@ namespace {
 // system would cut short into some other path.
 bool stays_inside_project(std::string_view name) {
   if (name.find('\0') != std::string_view::npos) return false;
-  const std::filesystem::path path(name);
-  if (path.is_absolute()) return false;
-  for (const std::filesystem::path& component : path) {
-    if (component == "..") return false;
-  }
-  return true;
+  if (std::filesystem::path(name).is_absolute()) return false;
+  return std::ranges::none_of(text::path_components(name), [](auto c) { return c == ".."; });
 }
 
 // A configuration holds one short key; a file far larger than any real one (a link to a huge

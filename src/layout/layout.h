@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "error/error.h"
 #include "writers/writers.h"

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
   auto parsed = cli::parse_command_line(args, cli::program_name(argc > 0 ? argv[0] : ""));
   if (const auto* outcome = std::get_if<cli::ParserOutcome>(&parsed)) {
-    cli::print_outcome(*outcome);
+    style::print_text(outcome->stream, outcome->text);
     return outcome->status;
   }
   std::optional<cli::Commands>& command = std::get<cli::Cli>(parsed).command;

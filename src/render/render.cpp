@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "templates/templates.h"
 #include "text/text.h"
@@ -152,12 +152,8 @@ std::string_view without_final_newline(std::string_view text) {
 // subdirectory and an empty segment never turns the path absolute.
 std::filesystem::path join_under(const std::filesystem::path& root, std::string_view relative) {
   std::filesystem::path joined = root;
-  while (!relative.empty()) {
-    const std::size_t slash = relative.find('/');
-    const std::string_view segment = relative.substr(0, slash);
-    if (!segment.empty()) joined /= std::filesystem::path(std::string(segment));
-    if (slash == std::string_view::npos) break;
-    relative.remove_prefix(slash + 1);
+  for (const std::string_view segment : text::path_components(relative)) {
+    joined /= std::filesystem::path(std::string(segment));
   }
   return joined;
 }

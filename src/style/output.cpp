@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "error/error.h"
 #include "files/files.h"
-#include "style/style.h"
+#include "style/format.h"
 
 namespace style {
 
@@ -35,6 +35,47 @@ enum class Scan {
   Csi,              // ESC [ parameters and intermediates
   ControlString,    // OSC, DCS, SOS, PM or APC payload, ended by BEL or ESC \ (ST)
 };
+
+// What one byte does to the scanner: the state after it, and whether it is kept as text.
+struct ScanStep {
+  Scan next;
+  bool keep;
+};
+
+Scan after_escape(unsigned char byte) {
+  if (byte == '[') return Scan::Csi;
+  if (byte == ']' || byte == 'P' || byte == 'X' || byte == '^' || byte == '_') {
+    return Scan::ControlString;
+  }
+  if (is_intermediate(byte)) return Scan::EscIntermediate;
+  return Scan::Ground;  // a two-byte sequence: ESC and its final byte
+}
+
+ScanStep scan(Scan state, unsigned char byte) {
+  if (state == Scan::Ground) return {byte == kEsc ? Scan::Escape : Scan::Ground, byte != kEsc};
+  // ESC starts a new sequence wherever it stands; in a control string it is ST's start.
+  if (byte == kEsc) return {Scan::Escape, false};
+  if (byte == kCan || byte == kSub) return {Scan::Ground, false};
+  // The payload of a control string is never shown.
+  if (state == Scan::ControlString) return {byte == kBel ? Scan::Ground : state, false};
+  // A sequence broken off by text: what was read of it goes, the text stays (so UTF-8 after a
+  // stray ESC survives whole).
+  if (byte >= 0x80 || byte == 0x7f) return {Scan::Ground, byte >= 0x80};
+  // Controls inside a sequence still take effect on a terminal: they are kept.
+  if (is_c0_control(byte)) return {state, true};
+  switch (state) {
+    case Scan::Escape:
+      return {after_escape(byte), false};
+    case Scan::EscIntermediate:
+      return {is_escape_final(byte) ? Scan::Ground : state, false};
+    case Scan::Csi:  // parameter and intermediate bytes (0x20 to 0x3f) continue the sequence
+      return {is_csi_final(byte) ? Scan::Ground : state, false};
+    case Scan::Ground:
+    case Scan::ControlString:
+      break;  // taken above
+  }
+  return {state, false};
+}
 
 const char* stream_name(Stream stream) { return stream == Stream::Stdout ? "stdout" : "stderr"; }
 
@@ -80,62 +121,10 @@ std::string strip_ansi(std::string_view text) {
   std::string plain;
   plain.reserve(text.size());
   Scan state = Scan::Ground;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const auto byte = static_cast<unsigned char>(c);
-    if (state == Scan::Ground) {
-      if (c == kEsc) {
-        state = Scan::Escape;
-      } else {
-        plain += c;
-      }
-      continue;
-    }
-    if (c == kEsc) {  // ESC starts a new sequence wherever it stands; in a string it is ST's start
-      state = Scan::Escape;
-      continue;
-    }
-    if (c == kCan || c == kSub) {
-      state = Scan::Ground;
-      continue;
-    }
-    if (state == Scan::ControlString) {
-      if (c == kBel) state = Scan::Ground;
-      continue;  // the payload is never shown
-    }
-    if (byte >= 0x80 || byte == 0x7f) {
-      // A sequence broken off by text: drop what was read of it, keep the text (so UTF-8 after
-      // a stray ESC survives whole).
-      if (byte >= 0x80) plain += c;
-      state = Scan::Ground;
-      continue;
-    }
-    if (is_c0_control(byte)) {
-      plain += c;  // controls inside a sequence still take effect on a terminal: keep them
-      continue;
-    }
-    switch (state) {
-      case Scan::Escape:
-        if (c == '[') {
-          state = Scan::Csi;
-        } else if (c == ']' || c == 'P' || c == 'X' || c == '^' || c == '_') {
-          state = Scan::ControlString;
-        } else if (is_intermediate(byte)) {
-          state = Scan::EscIntermediate;
-        } else {
-          state = Scan::Ground;  // a two-byte sequence: ESC and its final byte
-        }
-        break;
-      case Scan::EscIntermediate:
-        if (is_escape_final(byte)) state = Scan::Ground;
-        break;
-      case Scan::Csi:
-        // parameter and intermediate bytes (0x20 to 0x3f) continue the sequence
-        if (is_csi_final(byte)) state = Scan::Ground;
-        break;
-      default:
-        break;
-    }
+  for (const char c : text) {
+    const ScanStep step = scan(state, static_cast<unsigned char>(c));
+    if (step.keep) plain += c;
+    state = step.next;
   }
   return plain;
 }
@@ -151,6 +140,11 @@ bool print_line(Stream stream, std::string_view text) {
   if (errnum == EPIPE || errnum == EBADF) return true;
   report_failed_printing(stream, errnum);
   return false;
+}
+
+void print_text(Stream stream, std::string_view text) {
+  const std::string shown = colour_enabled(stream) ? std::string(text) : strip_ansi(text);
+  (void)files::write_all(stream_fd(stream), shown);
 }
 
 bool print_error_line(std::string_view chain) {

@@ -33,6 +33,10 @@ std::string strip_ansi(std::string_view text);
 /// stderr), and the result is false: the program then ends with its own status for that.
 [[nodiscard]] bool print_line(Stream stream, std::string_view text);
 
+/// Writes `text` as it is, colour codes stripped when colour is off. A failed write is ignored:
+/// the command line's help and usage texts end the program with their own status anyway.
+void print_text(Stream stream, std::string_view text);
+
 /// Writes the error line "error: <chain>" (prefix in red) to standard error by print_line's rule.
 [[nodiscard]] bool print_error_line(std::string_view chain);
 

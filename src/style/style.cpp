@@ -1,5 +1,7 @@
 #include "style/style.h"
 
+#include <fmt/core.h>
+
 namespace style {
 namespace {
 

@@ -3,8 +3,6 @@
 #include <string>
 #include <string_view>
 
-#include <fmt/format.h>
-
 // The colour styles of the program's messages: each wraps one text in an opening ANSI SGR
 // sequence and its closing sequence. Whether the codes reach the terminal is decided by the
 // output streams (style/output.h), which strip them when colour is off.
@@ -16,17 +14,34 @@ struct Sgr {
   std::string_view close;
 };
 
-inline constexpr Sgr kRed{"\x1b[31m", "\x1b[39m"};
-inline constexpr Sgr kGreen{"\x1b[32m", "\x1b[39m"};
-inline constexpr Sgr kYellow{"\x1b[33m", "\x1b[39m"};
-inline constexpr Sgr kCyan{"\x1b[36m", "\x1b[39m"};
-inline constexpr Sgr kBold{"\x1b[1m", "\x1b[0m"};
+/// The SGR codes the program writes, its messages and the command line's texts alike.
+namespace code {
+inline constexpr std::string_view kReset = "\x1b[0m";
+inline constexpr std::string_view kBold = "\x1b[1m";
+inline constexpr std::string_view kUnderline = "\x1b[4m";
+inline constexpr std::string_view kRed = "\x1b[31m";
+inline constexpr std::string_view kGreen = "\x1b[32m";
+inline constexpr std::string_view kYellow = "\x1b[33m";
+inline constexpr std::string_view kCyan = "\x1b[36m";
+inline constexpr std::string_view kDefaultColour = "\x1b[39m";
+}  // namespace code
 
-/// One text in one style. Format it with fmt ("{}") or turn it into a string with str().
+inline constexpr Sgr kRed{code::kRed, code::kDefaultColour};
+inline constexpr Sgr kGreen{code::kGreen, code::kDefaultColour};
+inline constexpr Sgr kYellow{code::kYellow, code::kDefaultColour};
+inline constexpr Sgr kCyan{code::kCyan, code::kDefaultColour};
+inline constexpr Sgr kBold{code::kBold, code::kReset};
+
+/// One text in one style. Turn it into a string with str(), or format it with fmt ("{}") after
+/// including style/format.h.
 template <const Sgr& kSgr>
 struct Styled {
   std::string_view text;
-  std::string str() const { return fmt::format("{}{}{}", kSgr.open, text, kSgr.close); }
+  std::string str() const {
+    std::string styled(kSgr.open);
+    styled.append(text).append(kSgr.close);
+    return styled;
+  }
 };
 
 /// The text with every control character but tab written as an escape, in the error line's
@@ -42,14 +57,3 @@ using Cyan = Styled<kCyan>;
 using Bold = Styled<kBold>;
 
 }  // namespace style
-
-template <const style::Sgr& kSgr>
-struct fmt::formatter<style::Styled<kSgr>> : fmt::formatter<std::string_view> {
-  template <typename FormatContext>
-  auto format(const style::Styled<kSgr>& styled, FormatContext& ctx) const {
-    auto out = fmt::format_to(ctx.out(), "{}", kSgr.open);
-    ctx.advance_to(out);
-    out = fmt::formatter<std::string_view>::format(styled.text, ctx);
-    return fmt::format_to(out, "{}", kSgr.close);
-  }
-};

@@ -123,6 +123,16 @@ std::vector<std::string_view> split_lines(std::string_view text) {
   return lines;
 }
 
+std::vector<std::string_view> path_components(std::string_view path) {
+  std::vector<std::string_view> components;
+  while (!path.empty()) {
+    const std::size_t slash = std::min(path.find('/'), path.size());
+    if (slash > 0) components.push_back(path.substr(0, slash));
+    path.remove_prefix(std::min(slash + 1, path.size()));
+  }
+  return components;
+}
+
 std::string join_lines(const std::vector<std::string>& lines) {
   std::string joined;
   for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -37,6 +37,10 @@ std::string_view trim(std::string_view text);
 /// no "\n", and an empty text has no lines.
 std::vector<std::string_view> split_lines(std::string_view text);
 
+/// The components of a "/"-separated path, in order; the empty ones that repeated, leading or
+/// trailing slashes would make are left out ("./a//b/" gives ".", "a", "b").
+std::vector<std::string_view> path_components(std::string_view path);
+
 /// The lines joined with "\n" (no final "\n").
 std::string join_lines(const std::vector<std::string>& lines);
 

@@ -18,7 +18,8 @@
 //   |text                 after a directive: one more line of its text ("text" and a line feed)
 //   > text                after a directive: what it gave, as the file expects it
 //
-// A directive's "> " lines show its result line by line; a last line that ends in "%" has no
+// A case starts at a "=== title" line, or, in a file without them, at each directive; each case
+// is a test of its own. A directive's "> " lines show its result line by line; a last line that ends in "%" has no
 // line feed. In them "%" and any byte a reader could not see or tell apart is written %XX; in
 // "[...]" groups "[" and "]" are as well. BRINTLE_UPDATE_CASES=1 writes what the directives
 // gave in place of what the file expected (then review the diff).
@@ -27,8 +28,12 @@ namespace testing_support {
 /// Acts on one directive, given its "|" text, and returns its "> " lines ("" for none).
 using Directive = std::function<std::string(std::string_view line, const std::string& text)>;
 
-/// Runs every directive of a case file, one failure for each whose "> " lines differ.
-void check_case_file(const std::filesystem::path& file, const Directive& directive);
+/// Registers each case of a case file as a test of suite `suite`, named after the file and the
+/// case ("cli/no_arguments" after a "=== (no arguments)" title, "text/L12_trim" after the line
+/// of a case without one). The test runs the case's directives, each through a directive made
+/// for it by `make_directive`, one failure for each whose "> " lines differ.
+void register_cases(const std::filesystem::path& file, const char* suite,
+                    std::function<Directive()> make_directive);
 
 /// The "> " lines that show `bytes`, each after `label` (">" alone for an empty line).
 std::string quoted(std::string_view label, std::string_view bytes);
@@ -44,8 +49,9 @@ std::string decoded(std::string_view text);
 using UnitFunction = std::function<std::string(const std::vector<std::string>& inputs)>;
 using UnitFunctions = std::map<std::string, UnitFunction, std::less<>>;
 
-/// Runs every case of tests/units/<name>.txt.
-void check_unit_cases(std::string_view name, const UnitFunctions& functions);
+/// Registers every case of tests/units/<name>.txt as a test of suite "Units"; true, so that a
+/// test file can do it as it starts: `const bool kRegistered = register_unit_cases(...)`.
+bool register_unit_cases(std::string_view name, UnitFunctions functions);
 
 /// What a case shows of a result: the value ("ok" for none) or "error: " and the messages.
 template <typename T>

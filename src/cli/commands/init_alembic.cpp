@@ -1,6 +1,6 @@
 #include <string_view>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "cli/cli.h"
 #include "generators/alembic.h"

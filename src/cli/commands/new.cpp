@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include <fmt/format.h>
+#include <fmt/core.h>
 
 #include "cli/cli.h"
 #include "files/files.h"
