@@ -23,8 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The packages the generated pyproject.toml depends on, runtime and dev, in their normalized
-// form: a project of one of these names would depend on itself, and uv refuses to install it.
+// The packages templates/project/pyproject.toml.j2 depends on, runtime and dev, in their
+// normalized form: a project of one of these names would depend on itself, which uv refuses.
 constexpr std::array<std::string_view, 10> kDependencyNames = {
     "fastapi", "uvicorn", "sqlalchemy",     "alembic", "aiosqlite", "pydantic-settings",
     "httpx",   "pytest",  "pytest-asyncio", "ruff",
