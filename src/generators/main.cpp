@@ -71,8 +71,11 @@ struct StringState {
   bool triple = false;
 };
 
-struct Parentheses {
+/// What the code of one line holds: its parentheses, and whether a backslash ends it and so
+/// carries the statement on to the next line.
+struct LineCode {
   std::ptrdiff_t opens = 0, closes = 0;
+  bool continued = false;
 };
 
 // Whether the quote character at `pos` is the first of three alike.
@@ -80,17 +83,17 @@ bool triple_quote_at(std::string_view line, std::size_t pos) {
   return pos + 2 < line.size() && line[pos + 1] == line[pos] && line[pos + 2] == line[pos];
 }
 
-// The parentheses of one line that belong to the code: those inside string literals and
-// comments do not count, so a title such as "Shop :)" cannot end the call early. `state` carries
-// a string that goes on to the next line (triple-quoted, or continued by a backslash).
-Parentheses count_code_parentheses(std::string_view line, StringState& state) {
-  Parentheses count;
-  bool continued = false;  // a backslash ended the line inside a one-line string
+// The parentheses and final backslash of one line that belong to the code: those inside comments
+// do not count, nor do parentheses inside string literals, so a title such as "Shop :)" cannot
+// end the call early and "# see \" continues nothing. `state` carries a string that goes on to
+// the next line (triple-quoted, or continued by a backslash).
+LineCode scan_line_code(std::string_view line, StringState& state) {
+  LineCode code;
   for (std::size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (state.quote != 0) {
       if (c == '\\') {
-        continued = i + 1 == line.size();
+        code.continued = i + 1 == line.size();
         ++i;
       } else if (c == state.quote && (!state.triple || triple_quote_at(line, i))) {
         if (state.triple) i += 2;
@@ -98,28 +101,29 @@ Parentheses count_code_parentheses(std::string_view line, StringState& state) {
       }
     } else if (c == '#') {
       break;
+    } else if (c == '\\') {
+      code.continued = i + 1 == line.size();
     } else if (c == '"' || c == '\'') {
       state.quote = c;
       state.triple = triple_quote_at(line, i);
       if (state.triple) i += 2;
     } else if (c == '(') {
-      ++count.opens;
+      ++code.opens;
     } else if (c == ')') {
-      ++count.closes;
+      ++code.closes;
     }
   }
-  if (state.quote != 0 && !state.triple && !continued) state = {};  // an unclosed string ends
-  return count;
+  if (state.quote != 0 && !state.triple && !code.continued) state = {};  // an unclosed string ends
+  return code;
 }
 
 // Whether an import line leaves its statement open: parentheses still to close, or a
 // backslash continuation. Nothing may be inserted after such a line, or the inserted import
 // would land inside the statement.
 bool continues_on_next_line(std::string_view line) {
-  if (line.ends_with('\\')) return true;
   StringState state;
-  const Parentheses count = count_code_parentheses(line, state);
-  return count.opens > count.closes;
+  const LineCode code = scan_line_code(line, state);
+  return code.continued || code.opens > code.closes;
 }
 
 bool is_import_line(std::string_view line) {
@@ -229,11 +233,11 @@ Lines rebuild_header(const ImportHeader& header) {
 // line itself when the call closes there or never closes.
 std::size_t closing_line(const Lines& lines, std::size_t app_line) {
   StringState state;
-  const Parentheses first = count_code_parentheses(lines[app_line], state);
+  const LineCode first = scan_line_code(lines[app_line], state);
   if (first.opens <= first.closes) return app_line;
   std::ptrdiff_t depth = first.opens - first.closes;
   for (std::size_t i = app_line + 1; i < lines.size(); ++i) {
-    const Parentheses line = count_code_parentheses(lines[i], state);
+    const LineCode line = scan_line_code(lines[i], state);
     depth += line.opens;
     if (depth <= line.closes) return i;
     depth -= line.closes;

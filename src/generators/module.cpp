@@ -7,6 +7,7 @@
 #include <fmt/core.h>
 
 #include "files/files.h"
+#include "generators/registry.h"
 #include "layout/layout.h"
 #include "naming/naming.h"
 #include "templates/templates.h"
@@ -101,6 +102,20 @@ error::Result<void> check_feature_name(std::string_view feature) {
   if (is_python_keyword(pascal)) {
     return error::fail(fmt::format(
         "invalid module name \"{}\": its class name \"{}\" is a Python keyword", snake, pascal));
+  }
+  // Importing the package <source>.modules.modules sets the attribute "modules" of <source>.modules
+  // to it, in place of the registry's dictionary that every project reads.
+  if (snake == registry::kRegistryVar) {
+    return error::fail(fmt::format(
+        "invalid module name \"{}\": it would replace the module registry's dictionary", snake));
+  }
+  // pytest collects every test_*.py: the module's service and repository files would be taken
+  // for test files.
+  if (snake == "test" || snake.starts_with("test_")) {
+    return error::fail(fmt::format(
+        "invalid module name \"{}\": pytest would collect its service and repository files as "
+        "tests",
+        snake));
   }
   return {};
 }

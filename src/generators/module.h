@@ -20,8 +20,10 @@ error::Result<std::vector<writers::GeneratedFile>> generate_module(
     std::string_view feature, const std::filesystem::path& root,
     std::optional<std::string_view> source, bool force, bool dry_run);
 
-/// Refuses a feature name whose forms cannot make an importable Python package: an empty snake
-/// form, one starting with a digit, or a snake or Pascal form that is a Python keyword.
+/// Refuses a feature name whose forms cannot make an importable Python package (an empty snake
+/// form, one starting with a digit, or a snake or Pascal form that is a Python keyword), or
+/// would break the project: the snake form "modules", the registry's own name, or one that is
+/// "test" or starts with "test_", which pytest would collect.
 error::Result<void> check_feature_name(std::string_view feature);
 
 }  // namespace generators::module

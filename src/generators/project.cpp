@@ -1,5 +1,7 @@
 #include "generators/project.h"
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -20,6 +22,13 @@ namespace generators::project {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The packages templates/project/pyproject.toml.j2 depends on, runtime and dev, in their
+// normalized form: a project of one of these names would depend on itself, which uv refuses.
+constexpr std::array<std::string_view, 10> kDependencyNames = {
+    "fastapi", "uvicorn", "sqlalchemy",     "alembic", "aiosqlite", "pydantic-settings",
+    "httpx",   "pytest",  "pytest-asyncio", "ruff",
+};
 
 /// The last named component of the directory. The path is made absolute first so that "."
 /// run in /home/u/shop, or --dir ../shop, still names the project after "shop".
@@ -51,7 +60,15 @@ std::string naming_source(std::string_view name, const std::filesystem::path& ro
 
 error::Result<void> check_project_name(std::string_view name, const std::filesystem::path& root) {
   const std::string source = naming_source(name, root);
-  if (!naming::to_snake(source).empty()) return {};
+  const std::string project_name = naming::to_snake(source);
+  // The kebab form is the project name with its separators normalized, as package indexes
+  // compare names.
+  if (std::ranges::find(kDependencyNames, naming::to_kebab(source)) != kDependencyNames.end()) {
+    return error::fail(fmt::format(
+        "invalid project name \"{}\": it is the name of one of the project's own dependencies",
+        project_name));
+  }
+  if (!project_name.empty()) return {};
   // Names are shown escaped: control or separator characters would otherwise garble the error
   // line or vanish from it.
   if (name == kInPlace) {

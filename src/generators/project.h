@@ -23,7 +23,8 @@ inline constexpr std::string_view kInPlace = ".";
 std::string naming_source(std::string_view name, const std::filesystem::path& root);
 
 /// Fails, naming the name and why, when the name (or, for ".", the directory's name) has no
-/// ASCII letter or digit and so no project name.
+/// ASCII letter or digit and so no project name, or gives the name of one of the generated
+/// project's own dependencies.
 error::Result<void> check_project_name(std::string_view name, const std::filesystem::path& root);
 
 /// The context of the project group: source, project_name, title, description, version.
