@@ -8,6 +8,7 @@
 
 #include "cli/cli.h"
 #include "files/files.h"
+#include "files/replace.h"
 #include "generators/core.h"
 #include "generators/main.h"
 #include "generators/module.h"
@@ -26,6 +27,13 @@ error::Result<Messages> run_make_module(Module command) {
   // Decided once: nothing the steps write changes which source directory the project uses.
   const std::string source = layout::source_dir_name(root);
   const bool dry_run = command.dry_run;
+  // The files edited in place: after a run stopped while rewriting one, the user settles it first.
+  for (const auto& edited : {layout::registry_path(root, source), root / source / "main.py"}) {
+    if (auto settled = files::check_no_interrupted_rewrite(edited); !settled) {
+      return error::fail(std::move(settled).error());
+    }
+  }
+  const writers::ProjectScope scope(root);
 
   using writers::append;
   std::vector<writers::GeneratedFile> files;
