@@ -26,6 +26,7 @@ struct ProjectScope::State {
   std::optional<fs::path> resolved_root;  // resolved when the first link is met
   std::unordered_set<std::string> ready_directories;  // made or found, as joined
 
+  error::Result<void> check_leads_inside(const fs::path& path, const fs::path& leads_to);
   error::Result<void> check_inside(const fs::path& link);
   error::Result<void> make_level(const fs::path& directory);
   error::Result<void> ready_directory(const fs::path& directory);
@@ -85,18 +86,23 @@ error::Result<void> make_parent(const fs::path& path) {
 
 // A repository someone clones can carry links, and nothing the program writes may land outside
 // the project through them.
-error::Result<void> ProjectScope::State::check_inside(const fs::path& link) {
-  const error::Result<fs::path> leads_to = files::resolved(link);
-  if (!leads_to) return error::fail(leads_to.error());
+error::Result<void> ProjectScope::State::check_leads_inside(const fs::path& path,
+                                                            const fs::path& leads_to) {
   if (!resolved_root) {
     error::Result<fs::path> found = files::resolved(root);
     if (!found) return error::fail(std::move(found).error());
     resolved_root = std::move(*found);
   }
-  if (within(*leads_to, *resolved_root)) return {};
+  if (within(leads_to, *resolved_root)) return {};
   return error::fail(fmt::format("{:?} leads to {:?}, outside the project",
-                                 text::lossy_utf8(link.native()),
-                                 text::lossy_utf8(leads_to->native())));
+                                 text::lossy_utf8(path.native()),
+                                 text::lossy_utf8(leads_to.native())));
+}
+
+error::Result<void> ProjectScope::State::check_inside(const fs::path& link) {
+  const error::Result<fs::path> leads_to = files::resolved(link);
+  if (!leads_to) return error::fail(leads_to.error());
+  return check_leads_inside(link, *leads_to);
 }
 
 // One directory below the root, whose parent is ready: made, or found to be a directory that
@@ -148,6 +154,15 @@ ProjectScope::~ProjectScope() {
   if (active_scope == state_.get()) active_scope = nullptr;
 }
 
+error::Result<void> ProjectScope::check_inside(const fs::path& path) {
+  const error::Result<fs::path> leads_to = files::resolved(path);
+  if (!leads_to) return {};
+  // What is no regular file is refused as such wherever it is.
+  struct stat info;
+  if (::stat(leads_to->c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return {};
+  return state_->check_leads_inside(path, *leads_to);
+}
+
 error::Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_view content,
                                         bool force, bool dry_run) {
   if (dry_run) return GeneratedFile{path, std::string(content), WriteStatus::DryRun};
@@ -160,7 +175,9 @@ error::Result<GeneratedFile> write_file(const std::filesystem::path& path, std::
   if (target->info && !force) {
     return GeneratedFile{path, std::string(content), WriteStatus::Skipped};
   }
-  if (active_scope != nullptr && target->path != path) {
+  // What is no regular file is refused as such wherever it is.
+  const bool file_or_nothing = !target->info || S_ISREG(target->info->st_mode);
+  if (active_scope != nullptr && target->path != path && file_or_nothing) {
     if (error::Result<void> inside = active_scope->check_inside(path); !inside) {
       return error::fail(std::move(inside).error());
     }

@@ -50,6 +50,10 @@ class ProjectScope {
   ProjectScope(const ProjectScope&) = delete;
   ProjectScope& operator=(const ProjectScope&) = delete;
 
+  /// Fails, naming the path and where it leads, when `path` resolves outside the project; a
+  /// path that cannot be resolved is left to the write that meets it.
+  error::Result<void> check_inside(const std::filesystem::path& path);
+
   struct State;
 
  private:
