@@ -36,7 +36,8 @@ namespace {
 
 ProjectScope::State* active_scope = nullptr;
 
-// The names that lead from `root` to `path`, or none when the path was not joined from it.
+// The names that lead down from `root` to `path`, or none when the path was not joined from it
+// or climbs back up.
 std::optional<std::vector<fs::path>> names_below(const fs::path& path, const fs::path& root) {
   auto at = path.begin();
   for (const fs::path& name : root) {
@@ -46,6 +47,7 @@ std::optional<std::vector<fs::path>> names_below(const fs::path& path, const fs:
   }
   std::vector<fs::path> names;
   for (; at != path.end(); ++at) {
+    if (*at == "..") return std::nullopt;
     if (!at->empty()) names.push_back(*at);
   }
   return names;
