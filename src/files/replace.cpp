@@ -354,8 +354,8 @@ error::Result<std::string> read_start(int fd, off_t size) {
 }
 
 error::Error cannot_keep_old_bytes(const fs::path& target, error::Error cause) {
-  return std::move(cause).context(
-      fmt::format("cannot keep the old bytes of {} while it is rewritten in place", quoted(target)));
+  return std::move(cause).context(fmt::format(
+      "cannot keep the old bytes of {} while it is rewritten in place", quoted(target)));
 }
 
 // The bytes to put back should the rewrite fail. A file that may only be written has none to

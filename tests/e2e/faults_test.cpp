@@ -150,20 +150,20 @@ TEST(Faults, KilledRewriteInPlaceKeepsTheOldBytesWhole) {
     SCOPED_TRACE(step);
     TempDir dir;
     make_tree(dir.path(), project);
-    const fs::path src = dir.path() / "src";
+    const fs::path main = dir.path() / "src/main.py";
     using Clock = std::chrono::steady_clock;
     std::optional<Clock::time_point> begun;
     // Killed at a later instant each time after the rewrite shows (main.py grown, or the copy
     // of its old bytes made), the write itself taking about a millisecond.
     const RunOptions options{.time_limit = 60, .signal = SIGKILL, .signal_when = [&] {
-      if (!begun && (fs::exists(dir.path() / copy) || fs::file_size(src / "main.py") != old.size())) {
+      if (!begun && (fs::exists(dir.path() / copy) || fs::file_size(main) != old.size())) {
         begun = Clock::now();
       }
       return begun && Clock::now() - *begun >= step * std::chrono::microseconds(100);
     }};
     killed += run_brintle({"make", "module", "m", "--dir", dir.path()}, options).status == 137;
-    const std::string main = read_file(src / "main.py");
-    if (main == old || main == edited) continue;
+    const std::string left = read_file(main);
+    if (left == old || left == edited) continue;
     ASSERT_TRUE(fs::exists(dir.path() / copy)) << "main.py is torn and no copy is kept";
     EXPECT_EQ(read_file(dir.path() / copy), old);
     const RunResult later = run_brintle({"make", "module", "n", "--dir", dir.path()});
