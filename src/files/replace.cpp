@@ -4,6 +4,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 #include <fmt/core.h>
 
 #include "files/files.h"
+#include "text/text.h"
 
 namespace files {
 
@@ -33,8 +35,27 @@ constexpr int kMaxLinkHops = 40;
 constexpr std::size_t kTempNameStemBytes = 64;
 constexpr std::string_view kTempNameMarker = ".brintle-";
 constexpr unsigned kTempNameAttempts = 100;
+// Ends the name of the copy that keeps a file's old bytes while it is rewritten in place.
+constexpr std::string_view kOldBytesCopySuffix = ".brintle-old";
 
-constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals whose default action ends the process, but for the faults of the program's own
+// instructions (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS): the kernel forces those
+// through whatever is held, and a sanitizer or a debugger must see them first. The real-time
+// signals are added at run time.
+constexpr int kTerminationSignals[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGABRT, SIGUSR1,  SIGUSR2,
+                                       SIGPIPE, SIGALRM,   SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ,
+                                       SIGVTALRM, SIGPROF, SIGIO,   SIGPWR};
+
+const sigset_t& termination_signals() {
+  static const sigset_t signals = [] {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kTerminationSignals) sigaddset(&set, signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&set, signal);
+    return set;
+  }();
+  return signals;
+}
 
 // The temporary file being written, for the signal handler to remove. Set and cleared only
 // while the termination signals are held back, so that the handler never sees half a path,
@@ -42,22 +63,24 @@ constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
 char pending_temp_path[PATH_MAX];
 volatile std::sig_atomic_t has_pending_temp = 0;
 
+bool handlers_wanted = false;
+bool handlers_installed = false;
+
 // Holds the termination signals back for its lifetime; one that arrives meanwhile takes effect
-// when they are let through again.
+// when they are let through again. Holds within a hold cost nothing.
+int hold_depth = 0;
+sigset_t mask_before_hold;
+
 class TerminationSignalsHeld {
  public:
   TerminationSignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (const int signal : kTerminationSignals) sigaddset(&held, signal);
-    ::sigprocmask(SIG_BLOCK, &held, &previous_);
+    if (hold_depth++ == 0) ::sigprocmask(SIG_BLOCK, &termination_signals(), &mask_before_hold);
   }
-  ~TerminationSignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  ~TerminationSignalsHeld() {
+    if (--hold_depth == 0) ::sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
+  }
   TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
   TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
-
- private:
-  sigset_t previous_;
 };
 
 void remove_pending_temp_and_end(int signal) {
@@ -69,6 +92,22 @@ void remove_pending_temp_and_end(int signal) {
   ::raise(signal);
 }
 
+void install_handlers_once() {
+  if (!handlers_wanted || handlers_installed) return;
+  handlers_installed = true;
+  struct sigaction action {};
+  action.sa_handler = remove_pending_temp_and_end;
+  action.sa_mask = termination_signals();
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (sigismember(&termination_signals(), signal) != 1) continue;
+    struct sigaction previous {};
+    if (::sigaction(signal, &action, &previous) != 0) continue;
+    // A run started with the signal ignored (nohup, a background job) goes on ignoring it, and
+    // so does one the entry chose to ignore (SIGPIPE, SIGXFSZ).
+    if (previous.sa_handler == SIG_IGN) ::sigaction(signal, &previous, nullptr);
+  }
+}
+
 // A temporary file beside its target, open for writing and known to the signal handler.
 struct TempFile {
   int fd = -1;
@@ -78,6 +117,7 @@ struct TempFile {
 // The file as it stands before it is replaced: open, and what fstat said of it.
 struct Existing {
   int fd = -1;
+  bool readable = false;
   struct stat info {};
 };
 
@@ -89,34 +129,22 @@ error::Result<void> close_checked(int fd) {
 
 error::Result<void> last_call_failed() { return error::fail(error::Error::from_errno(errno)); }
 
-// The path a write through `path` lands on, and what stands there (none when nothing does, or
-// nothing can be looked at: the write itself then meets what the system has to say). Symbolic
-// links at the end of the path are followed, so the link stays and its final target is written.
-error::Result<std::pair<fs::path, std::optional<struct stat>>> follow_links(const fs::path& path) {
-  fs::path current = path;
-  for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
-    struct stat info;
-    if (::lstat(current.c_str(), &info) != 0) return std::pair{std::move(current), std::nullopt};
-    if (!S_ISLNK(info.st_mode)) return std::pair{std::move(current), std::optional(info)};
-    std::error_code error;
-    fs::path next = fs::read_symlink(current, error);
-    if (error) return error::fail(error::Error::from_error_code(error));
-    // A relative link is relative to the directory that holds it.
-    current = next.is_absolute() ? std::move(next) : current.parent_path() / next;
-  }
-  return error::fail(error::Error::from_errno(ELOOP));
+std::string quoted(const fs::path& path) {
+  // Shown escaped, as names are in every error line.
+  return fmt::format("{:?}", text::lossy_utf8(path.native()));
 }
 
 // Six name characters that differ from call to call and from process to process.
 std::string temp_suffix(unsigned attempt) {
   static constexpr std::string_view kAlphabet =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  // The process never forks, so its id is asked once.
+  static const auto process_id = static_cast<std::uint64_t>(::getpid());
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
   // splitmix64 over the process id, the clock and the attempt; uniqueness is what matters
   // here, O_EXCL takes care of any collision.
-  std::uint64_t x = (static_cast<std::uint64_t>(::getpid()) << 32) ^
-                    static_cast<std::uint64_t>(now.tv_nsec) ^
+  std::uint64_t x = (process_id << 32) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
                     (static_cast<std::uint64_t>(now.tv_sec) << 20) ^
                     (attempt * 0x9e3779b97f4a7c15u);
   x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
@@ -134,6 +162,24 @@ std::string_view name_stem(std::string_view name, std::size_t bytes) {
   return name.substr(0, bytes);
 }
 
+// Where the old bytes of a file rewritten in place are kept meanwhile: a fixed name, so that a
+// later run finds them, and a visible one, so that the user does too.
+fs::path old_bytes_copy(const fs::path& target) {
+  return target.parent_path() /
+         fmt::format("{}{}", name_stem(target.filename().native(), kTempNameStemBytes),
+                     kOldBytesCopySuffix);
+}
+
+error::Result<void> check_no_copy_beside(const fs::path& target) {
+  const fs::path copy = old_bytes_copy(target);
+  struct stat info;
+  if (::lstat(copy.c_str(), &info) != 0) return {};
+  return error::fail(fmt::format(
+      "a run was stopped while it rewrote {}; its old bytes are kept in {}: put the right text "
+      "in the file, then remove the copy",
+      quoted(target), quoted(copy)));
+}
+
 void make_pending(const fs::path& path) {
   const std::string& bytes = path.native();
   if (bytes.size() >= sizeof pending_temp_path) return;  // too long to have been opened
@@ -145,6 +191,7 @@ void make_pending(const fs::path& path) {
 // writing. Created with `mode` through open() rather than mkstemp(), so that the umask and a
 // directory's default ACL apply to a new file exactly as they would to the target itself.
 error::Result<TempFile> create_temp_beside(const fs::path& target, mode_t mode) {
+  install_handlers_once();
   const std::string stem(name_stem(target.filename().native(), kTempNameStemBytes));
   for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     TempFile temp{-1, target.parent_path() /
@@ -251,6 +298,27 @@ error::Result<void> write_through_temp(const fs::path& target, std::string_view 
   return rename_into_place(*temp, target);
 }
 
+// A new file is written unnamed and named once it is whole: no reader sees half of it, and
+// nothing is left behind, whatever ends the process. Where the file system has no unnamed files
+// (or /proc is not there to name one), through a temporary file.
+error::Result<void> create_file(const fs::path& path, std::string_view data) {
+  const fs::path directory = path.parent_path();
+  const int fd = ::open(directory.empty() ? "." : directory.c_str(),
+                        O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) return write_through_temp(path, data, /*replaced=*/nullptr);
+  error::Result<void> written = write_all(fd, data);
+  if (written) {
+    const std::string unnamed = fmt::format("/proc/self/fd/{}", fd);
+    if (::linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      ::close(fd);
+      return write_through_temp(path, data, /*replaced=*/nullptr);
+    }
+  }
+  error::Result<void> closed = close_checked(fd);
+  if (written) written = std::move(closed);
+  return written;
+}
+
 // Whether a failure of the rename road leaves writing in place as the way: the directory may
 // not be written, the file is a mount point or on another device, or an attribute of the old
 // file cannot be given to a new one.
@@ -272,39 +340,96 @@ error::Result<void> pwrite_all(int fd, std::string_view bytes) {
   return {};
 }
 
-// The file's first `size` bytes; none when the file may only be written.
-std::optional<std::string> read_start(int fd, off_t size) {
+// The file's bytes, up to the size fstat gave.
+error::Result<std::string> read_start(int fd, off_t size) {
   std::string bytes(static_cast<std::size_t>(size), '\0');
   for (std::size_t at = 0; at < bytes.size();) {
     const ssize_t count = ::pread(fd, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
     if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return count == 0 ? std::optional(bytes.substr(0, at)) : std::nullopt;
+    if (count < 0) return error::fail(error::Error::from_errno(errno));
+    if (count == 0) return bytes.substr(0, at);
     at += static_cast<std::size_t>(count);
   }
   return bytes;
 }
 
-// Writes `data` over the file's own bytes, for a file that must stay the same file: other names
-// share it, or it cannot be renamed over. All or nothing as far as the system allows: room for
-// a longer text is reserved before the first byte changes, and when a write fails the old bytes
-// go back. Interrupts wait until the file is whole again.
-error::Result<void> overwrite_in_place(const Existing& file, std::string_view data) {
-  const TerminationSignalsHeld held;
-  const std::optional<std::string> old_bytes = read_start(file.fd, file.info.st_size);
+error::Error cannot_keep_old_bytes(const fs::path& target, error::Error cause) {
+  return std::move(cause).context(fmt::format(
+      "cannot keep the old bytes of {} while it is rewritten in place", quoted(target)));
+}
+
+// The bytes to put back should the rewrite fail. A file that may only be written has none to
+// give, and is left alone.
+error::Result<std::string> old_bytes(const Existing& file, const fs::path& target) {
+  if (!file.readable && file.info.st_size > 0) {
+    return error::fail(cannot_keep_old_bytes(target, error::Error::from_errno(EACCES)));
+  }
+  error::Result<std::string> bytes = read_start(file.fd, file.readable ? file.info.st_size : 0);
+  if (!bytes) return error::fail(cannot_keep_old_bytes(target, std::move(bytes).error()));
+  return bytes;
+}
+
+// Makes the directory entries made so far in `directory` outlast a power cut. Best effort: the
+// copy itself is synced, and a system that cannot sync a directory keeps its entries anyway.
+void sync_directory(const fs::path& directory) {
+  const int fd = ::open(directory.empty() ? "." : directory.c_str(),
+                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+}
+
+// Keeps a synced copy of the old bytes beside the file, with its owner, permission bits and
+// extended attributes, until its new text is whole and synced: a kill at any instant (SIGKILL,
+// the OOM killer, a power cut) then leaves the old bytes whole in one of the two, and a later
+// run names the copy. Where the directory takes no such file, the old bytes are kept in memory
+// only, which puts them back after a failed write but not after a kill.
+error::Result<std::optional<fs::path>> keep_copy_beside(const Existing& file,
+                                                        const fs::path& target,
+                                                        std::string_view bytes) {
+  const fs::path copy = old_bytes_copy(target);
+  error::Result<void> kept = write_through_temp(copy, bytes, &file);
+  if (!kept) {
+    if (calls_for_writing_in_place(kept.error().os_error())) return std::nullopt;
+    return error::fail(cannot_keep_old_bytes(target, std::move(kept).error()));
+  }
+  sync_directory(copy.parent_path());
+  return copy;
+}
+
+// Writes `data` over the file's own bytes and makes them durable. Room for a longer text is
+// reserved first without moving the end of the file, so that a full disk fails before the
+// first byte changes and nothing ever sees the file grown with zeros.
+error::Result<void> write_over(int fd, std::string_view data, off_t old_size) {
   const auto new_size = static_cast<off_t>(data.size());
-  if (new_size > file.info.st_size && ::fallocate(file.fd, 0, 0, new_size) != 0 &&
+  if (new_size > old_size && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, new_size) != 0 &&
       errno != EOPNOTSUPP) {
-    error::Result<void> reserved = last_call_failed();
-    (void)!::ftruncate(file.fd, file.info.st_size);
-    return reserved;
+    return last_call_failed();
   }
-  error::Result<void> written = pwrite_all(file.fd, data);
-  if (written && ::ftruncate(file.fd, new_size) != 0) written = last_call_failed();
-  if (written && ::fsync(file.fd) != 0 && errno != EINVAL) written = last_call_failed();
+  error::Result<void> written = pwrite_all(fd, data);
+  if (written && ::ftruncate(fd, new_size) != 0) written = last_call_failed();
+  if (written && ::fsync(fd) != 0 && errno != EINVAL) written = last_call_failed();
+  return written;
+}
+
+// Writes `data` over the file's own bytes, for a file that must stay the same file: other names
+// share it, or it cannot be renamed over. Interrupts wait until the file is whole again.
+error::Result<void> overwrite_in_place(const Existing& file, const fs::path& target,
+                                       std::string_view data) {
+  const TerminationSignalsHeld held;
+  error::Result<std::string> old = old_bytes(file, target);
+  if (!old) return error::fail(std::move(old).error());
+  error::Result<std::optional<fs::path>> copy = keep_copy_beside(file, target, *old);
+  if (!copy) return error::fail(std::move(copy).error());
+  error::Result<void> written = write_over(file.fd, data, file.info.st_size);
   if (!written) {
-    if (old_bytes) (void)pwrite_all(file.fd, *old_bytes);
-    (void)!::ftruncate(file.fd, file.info.st_size);
+    if (!write_over(file.fd, *old, file.info.st_size) && *copy) {
+      return error::fail(std::move(written).error().context(
+          fmt::format("{} is left half rewritten; its old bytes are kept in {}", quoted(target),
+                      quoted(**copy))));
+    }
   }
+  if (*copy) ::unlink((*copy)->c_str());
   return written;
 }
 
@@ -315,6 +440,7 @@ error::Result<Existing> open_existing(const fs::path& target) {
   constexpr int kFlags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
   Existing file;
   file.fd = ::open(target.c_str(), O_RDWR | kFlags);
+  file.readable = file.fd >= 0;
   if (file.fd < 0 && errno == EACCES) file.fd = ::open(target.c_str(), O_WRONLY | kFlags);
   if (file.fd < 0) return error::fail(error::Error::from_errno(errno));
   if (::fstat(file.fd, &file.info) != 0) {
@@ -336,11 +462,11 @@ error::Result<void> replace_existing(const fs::path& target, std::string_view da
   error::Result<void> replaced;
   if (file->info.st_nlink > 1) {
     // Renaming would part this name from the others, which would keep the old text.
-    replaced = overwrite_in_place(*file, data);
+    replaced = overwrite_in_place(*file, target, data);
   } else {
     replaced = write_through_temp(target, data, &*file);
     if (!replaced && calls_for_writing_in_place(replaced.error().os_error())) {
-      replaced = overwrite_in_place(*file, data);
+      replaced = overwrite_in_place(*file, target, data);
     }
   }
   error::Result<void> closed = close_checked(file->fd);
@@ -365,28 +491,57 @@ error::Result<void> create_dir_all(const fs::path& dir) {
   return error::fail(error::Error::from_errno(errnum == EEXIST ? ENOTDIR : errnum));
 }
 
-error::Result<void> replace_whole_file(const fs::path& path, std::string_view data) {
-  auto target = follow_links(path);
-  if (!target) return error::fail(std::move(target).error());
-  const auto& [target_path, info] = *target;
-  if (!info) return write_through_temp(target_path, data, /*replaced=*/nullptr);
-  if (S_ISDIR(info->st_mode)) return error::fail(error::Error::from_errno(EISDIR));
-  // Refused before it is opened: opening a device can do things of its own.
-  if (!S_ISREG(info->st_mode)) return error::fail(not_regular_file(target_path, info->st_mode));
-  return replace_existing(target_path, data);
+error::Result<WriteTarget> follow_links(const fs::path& path) {
+  fs::path current = path;
+  for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
+    struct stat info;
+    if (::lstat(current.c_str(), &info) != 0) return WriteTarget{std::move(current), std::nullopt};
+    if (!S_ISLNK(info.st_mode)) return WriteTarget{std::move(current), info};
+    std::error_code error;
+    fs::path next = fs::read_symlink(current, error);
+    if (error) return error::fail(error::Error::from_error_code(error));
+    // A relative link is relative to the directory that holds it.
+    current = next.is_absolute() ? std::move(next) : current.parent_path() / next;
+  }
+  return error::fail(error::Error::from_errno(ELOOP));
 }
 
-void remove_temporary_file_on_termination_signals() {
-  struct sigaction action {};
-  action.sa_handler = remove_pending_temp_and_end;
-  sigemptyset(&action.sa_mask);
-  for (const int signal : kTerminationSignals) sigaddset(&action.sa_mask, signal);
-  for (const int signal : kTerminationSignals) {
-    struct sigaction current {};
-    // A run started with the signal ignored (nohup, a background job) goes on ignoring it.
-    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
-    ::sigaction(signal, &action, nullptr);
+error::Result<fs::path> resolved(const fs::path& path) {
+  error::Result<WriteTarget> target = follow_links(path);
+  if (!target) return error::fail(std::move(target).error());
+  const fs::path& end = target->path.empty() ? fs::path(".") : target->path;
+  if (char* real = ::realpath(end.c_str(), nullptr)) {
+    fs::path found(real);
+    std::free(real);
+    return found;
   }
+  if (errno != ENOENT || !end.has_relative_path()) {
+    return error::fail(error::Error::from_errno(errno));
+  }
+  // Not there yet: where its directory leads, and its name.
+  error::Result<fs::path> directory = resolved(end.parent_path());
+  if (!directory) return directory;
+  return (*directory / end.filename()).lexically_normal();
 }
+
+error::Result<void> replace_target(const WriteTarget& target, std::string_view data) {
+  if (!target.info) return create_file(target.path, data);
+  if (S_ISDIR(target.info->st_mode)) return error::fail(error::Error::from_errno(EISDIR));
+  // Refused before it is opened: opening a device can do things of its own.
+  if (!S_ISREG(target.info->st_mode)) {
+    return error::fail(not_regular_file(target.path, target.info->st_mode));
+  }
+  if (error::Result<void> checked = check_no_copy_beside(target.path); !checked) return checked;
+  return replace_existing(target.path, data);
+}
+
+error::Result<void> check_no_interrupted_rewrite(const fs::path& path) {
+  const error::Result<WriteTarget> target = follow_links(path);
+  // A path that cannot be followed is no file; what reads or writes it meets the error.
+  if (!target || !target->info) return {};
+  return check_no_copy_beside(target->path);
+}
+
+void remove_temporary_file_on_termination_signals() { handlers_wanted = true; }
 
 }  // namespace files

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,43 +26,60 @@ const std::string kRegistry = "src/modules/__init__.py";
 
 // `make module <name>` in the project at `root`, with the entries before and after the run.
 RunResult make_module(const fs::path& root, const char* name, RunOptions options, Tree& before,
-                      Tree& after) {
+                      Tree& after, bool force = false) {
   options.time_limit = 60;
   before = snapshot(root);
-  const RunResult result = run_brintle({"make", "module", name, "--dir", root}, options);
+  std::vector<std::string> args{"make", "module", name, "--dir", root};
+  if (force) args.push_back("--force");
+  const RunResult result = run_brintle(args, options);
   after = snapshot(root);
   for (const auto& [path, bytes] : after) EXPECT_FALSE(path.contains(".brintle-")) << path;
   return result;
 }
 
+bool has_temporary_file(const fs::path& directory) {
+  return std::ranges::any_of(fs::directory_iterator(directory), [](const auto& entry) {
+    return entry.path().filename().string().contains(".brintle-");
+  });
+}
+
 // Run as nobody, who owns the project and has no privilege, with one entry's mode changed: a
-// refusal changes nothing, and a main.py that cannot be replaced is edited in place.
+// refusal changes nothing, and a main.py that cannot be replaced is edited in place. A file with
+// a second name, overwritten with --force, is rewritten in place only where it can be read.
 TEST(Faults, EntriesTheUserMayNotReadOrWrite) {
   constexpr uid_t kNobody = 65534;
   if (run_program({"true"}, {.run_as = kNobody}).status != 0) {
     GTEST_SKIP() << "cannot run a program as another user here";
   }
   const std::string denied = "error: Permission denied (os error 13)\n";
+  const std::string router = "src/modules/blog_post/api/router.py";
+  const std::string kept_back =
+      "error: cannot keep the old bytes of \"{}/" + router +
+      "\" while it is rewritten in place: Permission denied (os error 13)\n";
   struct Case {
     std::string path;
     int mode;
     std::string err;
+    bool second_name = false;
   };
   for (const Case& c : std::vector<Case>{{"src/modules", 0555, denied},
                                          {"src/main.py", 0444, denied},
                                          {"src/main.py", 0200, denied},
                                          {kRegistry, 0200, denied},
-                                         {"src", 0555, ""}}) {
+                                         {"src", 0555, ""},
+                                         {router, 0200, kept_back, true}}) {
     SCOPED_TRACE(fmt::format("{} {:o}", c.path, c.mode));
     TempDir dir;
     Tree project = kProject, before, after;
     project.insert({{"src/core", "<dir>"}, {"src/modules", "<dir>"}});
     if (c.path == kRegistry) project[kRegistry] = "modules = {\n}\n";
+    if (c.second_name) project.insert({{c.path, "# mine\n"}, {"src/second.py", "=> " + c.path}});
     make_tree(dir.path(), project);
     EXPECT_EQ(run_program({"chown", "-hR", "65534:65534", dir.path()}).status, 0);
     fs::permissions(dir.path() / c.path, fs::perms(c.mode));
-    const RunResult result = make_module(dir.path(), "BlogPost", {.run_as = kNobody}, before, after);
-    EXPECT_EQ(result.err, c.err);
+    const RunResult result =
+        make_module(dir.path(), "BlogPost", {.run_as = kNobody}, before, after, c.second_name);
+    EXPECT_EQ(result.err, fmt::format(fmt::runtime(c.err), dir.path().string()));
     EXPECT_EQ(result.status, c.err.empty() ? 0 : 1);
     if (c.err.empty()) {
       EXPECT_TRUE(after.at("src/main.py").ends_with("# --- brintle: end auto-mount ---\n"));
@@ -95,18 +114,16 @@ TEST(Faults, InterruptedWriteLeavesNoTemporaryFile) {
   std::string large = kMain;
   for (int i = 0; i < 100000; ++i) large += "# " + std::string(77, 'x') + "\n";
   int interrupted = 0;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU,
+                           SIGVTALRM, SIGPROF}) {
     SCOPED_TRACE(signal);
     TempDir dir;
     Tree project = kProject, before, after;
     project["src/main.py"] = large;
     make_tree(dir.path(), project);
     const fs::path src = dir.path() / "src";
-    const RunOptions options{.signal = signal, .signal_when = [&] {
-      return std::ranges::any_of(fs::directory_iterator(src), [](const auto& entry) {
-        return entry.path().filename().string().contains(".brintle-");
-      });
-    }};
+    const RunOptions options{.signal = signal,
+                             .signal_when = [&] { return has_temporary_file(src); }};
     const RunResult result = make_module(dir.path(), "m", options, before, after);
     // Done before the signal came is no fault, only no test.
     EXPECT_TRUE(result.status == 0 || result.status == 128 + signal)
@@ -126,6 +143,45 @@ TEST(Faults, ASmallStackIsEnough) {
   const RunResult result = run_program({"sh", "-c", script, brintle_path(), dir.path()});
   EXPECT_EQ(result.status, 0) << ::testing::PrintToString(result);
   EXPECT_TRUE(result.out.contains("src.modules.m")) << result.out;
+}
+
+// A kill at any instant of a rewrite in place (main.py has a second name) leaves main.py with its
+// old bytes or its new ones, or its old bytes whole in a copy beside it, which the next run names.
+TEST(Faults, KilledRewriteInPlaceKeepsTheOldBytesWhole) {
+  Tree project = kProject;
+  for (int i = 0; i < 50000; ++i) project["src/main.py"] += "# " + std::string(77, 'x') + "\n";
+  project["src/other.py"] = "=> src/main.py";
+  TempDir whole;
+  make_tree(whole.path(), project);
+  EXPECT_EQ(run_brintle({"make", "module", "m", "--dir", whole.path()}).status, 0);
+  const std::string old = project["src/main.py"], edited = read_file(whole.path() / "src/main.py");
+  const std::string copy = "src/main.py.brintle-old";
+  int killed = 0;
+  for (int step = 0; step < 24; ++step) {
+    SCOPED_TRACE(step);
+    TempDir dir;
+    make_tree(dir.path(), project);
+    const fs::path main = dir.path() / "src/main.py";
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> begun;
+    // Killed at a later instant each time after the rewrite shows (main.py grown, or the copy
+    // of its old bytes made), the write itself taking about a millisecond.
+    const RunOptions options{.time_limit = 60, .signal = SIGKILL, .signal_when = [&] {
+      if (!begun && (fs::exists(dir.path() / copy) || fs::file_size(main) != old.size())) {
+        begun = Clock::now();
+      }
+      return begun && Clock::now() - *begun >= step * std::chrono::microseconds(100);
+    }};
+    killed += run_brintle({"make", "module", "m", "--dir", dir.path()}, options).status == 137;
+    const std::string left = read_file(main);
+    if (left == old || left == edited) continue;
+    ASSERT_TRUE(fs::exists(dir.path() / copy)) << "main.py is torn and no copy is kept";
+    EXPECT_EQ(read_file(dir.path() / copy), old);
+    const RunResult later = run_brintle({"make", "module", "n", "--dir", dir.path()});
+    EXPECT_EQ(later.status, 1);
+    EXPECT_TRUE(later.err.contains(copy)) << later.err;
+  }
+  EXPECT_GT(killed, 0);
 }
 
 }  // namespace

@@ -51,7 +51,13 @@ void wire(int fd, Sink sink, int captured) {
 [[noreturn]] void start(const std::vector<std::string>& argv, const RunOptions& options, int out,
                         int err) {
   // The tests may run with some of them ignored, which the child would inherit.
-  for (const int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
+  for (const int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2,
+                           SIGXCPU, SIGVTALRM, SIGPROF}) {
+    ::signal(signal, SIG_DFL);
+  }
+  // The signals the tests send leave no core file behind.
+  const rlimit no_core{0, 0};
+  ::setrlimit(RLIMIT_CORE, &no_core);
   if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) _exit(126);
   set_env(options);
   ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0);

@@ -53,7 +53,7 @@ std::filesystem::path brintle_path();
 
 /// Runs a program (argv[0] looked up in PATH) with standard input empty. The colour variables
 /// (NO_COLOR, CLICOLOR, CLICOLOR_FORCE, TERM, CI) are unset unless `options.env` sets them, and
-/// the termination signals have their default action.
+/// the termination signals have their default action (and dump no core).
 RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 /// run_program with the built brintle and `args` (argv[1..]).

@@ -27,6 +27,7 @@ constexpr std::string_view kNextSteps =
 error::Result<Messages> run_init_alembic(Alembic command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   const std::string source = layout::source_dir_name(root);
+  const writers::ProjectScope scope(root);
   auto files = generators::alembic::generate_alembic(root, source, command.dry_run);
   if (!files) return error::fail(std::move(files).error());
   Messages messages = writers::report(*files, command.dry_run);

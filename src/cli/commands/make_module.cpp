@@ -8,6 +8,7 @@
 
 #include "cli/cli.h"
 #include "files/files.h"
+#include "files/replace.h"
 #include "generators/core.h"
 #include "generators/main.h"
 #include "generators/module.h"
@@ -26,6 +27,15 @@ error::Result<Messages> run_make_module(Module command) {
   // Decided once: nothing the steps write changes which source directory the project uses.
   const std::string source = layout::source_dir_name(root);
   const bool dry_run = command.dry_run;
+  writers::ProjectScope scope(root);
+  // The files edited in place are looked at before anything is written: one that leads outside
+  // the project is refused, and one that a stopped run left half rewritten is the user's to
+  // settle first.
+  for (const auto& edited : {layout::registry_path(root, source), root / source / "main.py"}) {
+    error::Result<void> checked = scope.check_inside(edited);
+    if (checked) checked = files::check_no_interrupted_rewrite(edited);
+    if (!checked) return error::fail(std::move(checked).error());
+  }
 
   using writers::append;
   std::vector<writers::GeneratedFile> files;

@@ -72,6 +72,7 @@ error::Result<Messages> run_new(New command) {
     return error::fail(std::move(checked).error());
   }
 
+  const writers::ProjectScope scope(target);
   std::optional<std::string_view> title;
   if (command.title) title = *command.title;
   error::Result<std::vector<writers::GeneratedFile>> files =
