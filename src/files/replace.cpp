@@ -18,6 +18,7 @@
 
 #include <fmt/core.h>
 
+#include "files/descriptor.h"
 #include "files/files.h"
 
 namespace files {

@@ -7,7 +7,7 @@
 #include <fmt/core.h>
 
 #include "error/error.h"
-#include "files/files.h"
+#include "files/descriptor.h"
 #include "style/style.h"
 
 namespace style {
