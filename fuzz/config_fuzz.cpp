@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "layout/config.h"
 #include "layout/layout.h"
 #include "support/fuzz_support.h"
 #include "text/text.h"

@@ -8,13 +8,15 @@
 const bool kStyleCases = testing_support::register_unit_cases(
     "style", {{"colour",
                [](const std::vector<std::string>& in) {
-                 const auto env = [&](std::string_view name) -> std::optional<std::string> {
+                 const auto var = [&](std::string_view name) -> std::optional<std::string> {
                    for (const std::string& set : in) {
                      if (set.starts_with(name) && set[name.size()] == '=')
                        return set.substr(name.size() + 1);
                    }
                    return std::nullopt;
                  };
+                 const style::ColourEnv env{var("NO_COLOR"), var("CLICOLOR_FORCE"),
+                                            var("CLICOLOR"), var("TERM"), var("CI")};
                  return style::colour_enabled(env, in[0] == "terminal") ? "on" : "off";
                }},
               {"strip", [](const auto& in) { return style::strip_ansi(in[0]); }},

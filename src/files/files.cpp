@@ -11,6 +11,7 @@
 
 #include <fmt/core.h>
 
+#include "files/descriptor.h"
 #include "text/text.h"
 
 namespace files {

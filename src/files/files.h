@@ -11,7 +11,8 @@
 #include "error/error.h"
 
 // The file-system queries that the generators share. Errors carry the system's text only,
-// except where a path holds something other than the regular file that is needed.
+// except where a path holds something other than the regular file that is needed. Writing to
+// an open descriptor is in files/descriptor.h.
 namespace files {
 
 /// No bound on the size of a file that is read.
@@ -42,9 +43,6 @@ error::Result<bool> has_entry(const std::filesystem::path& directory);
 /// fails with kTooLarge before it is read whole.
 error::Result<std::string> read_text(const std::filesystem::path& path,
                                      std::size_t max_bytes = kUnlimited);
-
-/// Writes all of `bytes` to `fd`, going on after partial writes and interrupted calls.
-error::Result<void> write_all(int fd, std::string_view bytes);
 
 /// The error for a path where a regular file is needed and `mode` says something else stands.
 error::Error not_regular_file(const std::filesystem::path& path, mode_t mode);

@@ -19,6 +19,7 @@
 
 #include <fmt/core.h>
 
+#include "files/descriptor.h"
 #include "files/files.h"
 #include "text/text.h"
 

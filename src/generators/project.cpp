@@ -7,7 +7,6 @@
 #include <utility>
 
 #include <fmt/core.h>
-#include <nlohmann/json.hpp>
 
 #include "files/files.h"
 #include "generators/alembic.h"
@@ -100,8 +99,6 @@ error::Result<std::vector<writers::GeneratedFile>> generate_project(
   if (auto checked = check_project_name(name, root); !checked) return error::fail(checked.error());
 
   const render::Context context = project_context(name, root, title, description, version);
-  const nlohmann::json config =
-      nlohmann::json::object({{layout::kSourceDirKey, std::string(kSource)}});
   std::vector<writers::GeneratedFile> files;
   using writers::append;
   error::Result<void> step =
@@ -109,7 +106,7 @@ error::Result<std::vector<writers::GeneratedFile>> generate_project(
   if (step) step = append(files, core::generate_core(root, kSource, dry_run));
   if (step) step = append(files, alembic::generate_alembic(root, kSource, dry_run));
   if (step) step = write_registry(files, root, force, dry_run);
-  if (step) step = append(files, layout::write_config(root, config, dry_run));
+  if (step) step = append(files, layout::write_config(root, kSource, dry_run));
   if (!step) return error::fail(std::move(step.error()));
   return files;
 }

@@ -1,10 +1,13 @@
 #include "layout/layout.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "files/files.h"
+#include "layout/config.h"
 #include "text/text.h"
 
 namespace layout {
@@ -64,7 +67,8 @@ std::filesystem::path registry_path(const std::filesystem::path& root,
 }
 
 error::Result<writers::GeneratedFile> write_config(const std::filesystem::path& root,
-                                                   const nlohmann::json& config, bool dry_run) {
+                                                   std::string_view source, bool dry_run) {
+  const nlohmann::json config = nlohmann::json::object({{kSourceDirKey, std::string(source)}});
   std::string content;
   try {
     // The object keeps its keys in byte order, so the dump writes them in that order.

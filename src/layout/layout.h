@@ -5,13 +5,11 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json_fwd.hpp>
-
 #include "error/error.h"
 #include "writers/writers.h"
 
 // Where a project keeps what the generators look for: the configuration file, the source
-// directory and the module registry.
+// directory and the module registry. The configuration as JSON is read through layout/config.h.
 namespace layout {
 
 /// The configuration file, in the project root.
@@ -19,10 +17,6 @@ inline constexpr std::string_view kConfigFile = ".brintle.json";
 
 /// The configuration key that names the source directory.
 inline constexpr std::string_view kSourceDirKey = "source_dir";
-
-/// The configuration object of the project, or none when the file is missing, unreadable,
-/// not UTF-8, not one JSON text, or not an object. Never reports anything.
-std::optional<nlohmann::json> read_config(const std::filesystem::path& root);
 
 /// The source directory name: the configured "source_dir" when it is a non-empty string that
 /// stays inside the project (not absolute, no ".." component, no NUL), else "src" when
@@ -37,9 +31,9 @@ std::string source_or_detected(const std::filesystem::path& root,
 std::filesystem::path registry_path(const std::filesystem::path& root,
                                     std::optional<std::string_view> source);
 
-/// Writes `config` pretty-printed (two-space indent, final "\n") to the configuration file,
-/// always overwriting.
+/// Writes the configuration that names `source` the source directory, {"source_dir": source}
+/// pretty-printed (two-space indent, final "\n"), to the configuration file, always overwriting.
 error::Result<writers::GeneratedFile> write_config(const std::filesystem::path& root,
-                                                   const nlohmann::json& config, bool dry_run);
+                                                   std::string_view source, bool dry_run);
 
 }  // namespace layout

@@ -7,8 +7,8 @@
 #include <fmt/core.h>
 
 #include "error/error.h"
-#include "files/files.h"
-#include "style/format.h"
+#include "files/descriptor.h"
+#include "style/style.h"
 
 namespace style {
 
@@ -86,32 +86,38 @@ void report_failed_printing(Stream stream, int errnum) {
   (void)files::write_all(STDERR_FILENO, report);
 }
 
-std::optional<std::string> process_env(std::string_view name) {
-  const char* value = std::getenv(std::string(name).c_str());
+std::optional<std::string> process_env(const char* name) {
+  const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
   return std::string(value);
 }
 
+ColourEnv process_colour_env() {
+  return {.no_color = process_env("NO_COLOR"),
+          .clicolor_force = process_env("CLICOLOR_FORCE"),
+          .clicolor = process_env("CLICOLOR"),
+          .term = process_env("TERM"),
+          .ci = process_env("CI")};
+}
+
 }  // namespace
 
-bool colour_enabled(const std::function<std::optional<std::string>(std::string_view)>& env,
-                    bool is_terminal) {
-  const auto set_and_not_empty = [&](std::string_view name) {
-    const auto value = env(name);
+bool colour_enabled(const ColourEnv& env, bool is_terminal) {
+  const auto set_and_not_empty = [](const std::optional<std::string>& value) {
     return value.has_value() && !value->empty();
   };
-  if (set_and_not_empty("NO_COLOR")) return false;
-  if (set_and_not_empty("CLICOLOR_FORCE")) return true;
-  const auto clicolor = env("CLICOLOR");
-  if (clicolor == "0") return false;
+  if (set_and_not_empty(env.no_color)) return false;
+  if (set_and_not_empty(env.clicolor_force)) return true;
+  if (env.clicolor == "0") return false;
   if (!is_terminal) return false;
-  const auto term = env("TERM");
-  return (term.has_value() && *term != "dumb") || clicolor.has_value() || env("CI").has_value();
+  return (env.term.has_value() && *env.term != "dumb") || env.clicolor.has_value() ||
+         env.ci.has_value();
 }
 
 bool colour_enabled(Stream stream) {
-  static const bool stdout_colour = colour_enabled(process_env, ::isatty(STDOUT_FILENO) == 1);
-  static const bool stderr_colour = colour_enabled(process_env, ::isatty(STDERR_FILENO) == 1);
+  static const ColourEnv env = process_colour_env();
+  static const bool stdout_colour = colour_enabled(env, ::isatty(STDOUT_FILENO) == 1);
+  static const bool stderr_colour = colour_enabled(env, ::isatty(STDERR_FILENO) == 1);
   return stream == Stream::Stdout ? stdout_colour : stderr_colour;
 }
 
@@ -149,7 +155,7 @@ void print_text(Stream stream, std::string_view text) {
 
 bool print_error_line(std::string_view chain) {
   // The chain quotes names and paths as the user gave them.
-  return print_line(Stream::Stderr, fmt::format("{} {}", Red{"error:"}, escape_controls(chain)));
+  return print_line(Stream::Stderr, Red{"error:"}.str() + " " + escape_controls(chain));
 }
 
 }  // namespace style

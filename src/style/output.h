@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,12 +13,19 @@ enum class Stream { Stdout, Stderr };
 /// The file descriptor of the stream.
 int stream_fd(Stream stream);
 
-/// The colour decision, as a pure function: `env` answers the value of an environment
-/// variable (none when unset) and `is_terminal` whether the stream is a terminal.
-/// NO_COLOR (non-empty) -> off; CLICOLOR_FORCE (non-empty) -> on; CLICOLOR == "0" -> off;
-/// not a terminal -> off; else on when TERM is set and not "dumb", or CLICOLOR or CI is set.
-bool colour_enabled(const std::function<std::optional<std::string>(std::string_view)>& env,
-                    bool is_terminal);
+/// The environment variables that decide colour, each none when unset.
+struct ColourEnv {
+  std::optional<std::string> no_color;
+  std::optional<std::string> clicolor_force;
+  std::optional<std::string> clicolor;
+  std::optional<std::string> term;
+  std::optional<std::string> ci;
+};
+
+/// The colour decision, as a pure function of the variables and of whether the stream is a
+/// terminal. NO_COLOR (non-empty) -> off; CLICOLOR_FORCE (non-empty) -> on; CLICOLOR == "0" ->
+/// off; not a terminal -> off; else on when TERM is set and not "dumb", or CLICOLOR or CI is set.
+bool colour_enabled(const ColourEnv& env, bool is_terminal);
 
 /// Whether colour is on for this process's stream (environment and terminal queried once).
 bool colour_enabled(Stream stream);
