@@ -117,15 +117,31 @@ TEST(Faults, InterruptedWriteLeavesNoTemporaryFile) {
   EXPECT_GT(interrupted, 0);
 }
 
-// Nothing large lives on the stack: a run under a small stack limit reads and writes as usual.
-TEST(Faults, ASmallStackIsEnough) {
-  TempDir dir;
-  make_tree(dir.path(), kProject);
-  const std::string script =
-      R"(ulimit -s 64 && "$0" make module m --dir "$1" >/dev/null && exec "$0" list --dir "$1")";
-  const RunResult result = run_program({"sh", "-c", script, brintle_path(), dir.path()});
-  EXPECT_EQ(result.status, 0) << ::testing::PrintToString(result);
-  EXPECT_TRUE(result.out.contains("src.modules.m")) << result.out;
+// Nothing large lives on the stack, and memory that runs out ends a run with an error line like
+// any other failure: under a small stack a run reads and writes as usual; a main.py (sparse, so
+// it takes no disk) that the memory limit cannot hold fails the run, after the module's files,
+// with main.py untouched.
+TEST(Faults, RunsWithinTheStackAndMemoryLimits) {
+  for (const bool memory : {false, true}) {
+#if defined(__SANITIZE_ADDRESS__)
+    if (memory) continue;  // the sanitizer's shadow memory alone is past any such limit
+#endif
+    TempDir dir;
+    make_tree(dir.path(), kProject);
+    const fs::path main = dir.path() / "src/main.py";
+    constexpr std::uintmax_t kSparseSize = std::uintmax_t{1} << 30;
+    if (memory) fs::resize_file(main, kSparseSize);
+    const std::string script = fmt::format(
+        R"(ulimit {} && "$0" make module m --dir "$1" >/dev/null && exec "$0" list --dir "$1")",
+        memory ? "-v 400000" : "-s 64");
+    const RunResult result = run_program({"sh", "-c", script, brintle_path(), dir.path()});
+    const RunResult out_of_memory{1, "", "error: Cannot allocate memory (os error 12)\n"};
+    EXPECT_TRUE(memory ? result == out_of_memory
+                       : result.status == 0 && result.out.contains("src.modules.m"))
+        << ::testing::PrintToString(result);
+    EXPECT_TRUE(fs::exists(dir.path() / "src/modules/m/__init__.py"));
+    EXPECT_EQ(fs::file_size(main) == kSparseSize, memory);
+  }
 }
 
 }  // namespace
