@@ -5,6 +5,10 @@
 #include <string_view>
 #include <system_error>
 
+#include <fmt/core.h>
+
+#include "style/output.h"
+#include "style/style.h"
 #include "text/text.h"
 
 namespace cli {
@@ -43,6 +47,16 @@ std::filesystem::path resolve_dir(const std::filesystem::path& dir) {
   std::error_code error;
   std::filesystem::path cwd = std::filesystem::current_path(error);
   return error ? dir : cwd;
+}
+
+error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir) {
+  return files::lock_directory(dir, [](const std::filesystem::path& locked) {
+    const std::string notice =
+        fmt::format("Directory {:?} is locked by another process; waiting up to {} seconds...",
+                    text::lossy_utf8(locked.native()), files::kLockWait.count());
+    // A notice only: whether it could be shown or not, the run's outcome decides the status.
+    (void)style::print_line(style::Stream::Stderr, style::Yellow{notice}.str());
+  });
 }
 
 }  // namespace cli

@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "error/error.h"
+#include "files/files.h"
 
 namespace cli {
 
@@ -18,6 +19,11 @@ error::Result<Messages> execute(Commands command);
 
 /// "." (also "./", "./.") becomes the current directory; anything else is used unchanged.
 std::filesystem::path resolve_dir(const std::filesystem::path& dir);
+
+/// The project's one lock, taken by every command that writes: on the directory `dir`, or the
+/// nearest one above it while it is missing. A lock that another process holds is announced at
+/// once on standard error, and the run gives up after files::kLockWait.
+error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir);
 
 // The commands, each in src/cli/commands/.
 error::Result<Messages> run_new(New command);

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include <fmt/core.h>
 
 #include "files/descriptor.h"
@@ -63,6 +65,29 @@ error::Result<std::string> read_regular_file(int fd, const std::filesystem::path
   const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
   if (size > max_bytes) return error::fail(std::string(kTooLarge));
   return read_to_end(fd, size, max_bytes);
+}
+
+enum class LockAttempt { Locked, Busy, Failed };
+
+LockAttempt try_lock(int fd) {
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return LockAttempt::Busy;
+    if (errno != EINTR) return LockAttempt::Failed;
+  }
+  return LockAttempt::Locked;
+}
+
+// flock has no time limit of its own, and a timer signal to break off a blocking one would
+// meddle with the signals the run handles. Trying again every few milliseconds costs nothing
+// next to a 30-second bound, and a run that waits behind a short one starts soon after.
+LockAttempt wait_for_lock(int fd, std::chrono::steady_clock::time_point deadline) {
+  constexpr std::chrono::milliseconds kRetryEvery{10};
+  for (;;) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= left.zero()) return LockAttempt::Busy;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kRetryEvery));
+    if (const LockAttempt attempt = try_lock(fd); attempt != LockAttempt::Busy) return attempt;
+  }
 }
 
 }  // namespace
@@ -153,23 +178,35 @@ DirectoryLock::~DirectoryLock() {
   if (fd_ >= 0) ::close(fd_);  // closing the last descriptor lets the lock go
 }
 
-DirectoryLock lock_directory(const std::filesystem::path& path) {
-  std::filesystem::path directory = path;
+error::Result<DirectoryLock> lock_directory(
+    const std::filesystem::path& path,
+    const std::function<void(const std::filesystem::path&)>& on_busy) {
+  std::filesystem::path directory = path.empty() ? "." : path;
   int fd = -1;
-  while ((fd = ::open(directory.empty() ? "." : directory.c_str(),
-                      O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
-    if ((errno != ENOENT && errno != ENOTDIR) || directory.empty()) return {};
-    const std::filesystem::path parent = directory.parent_path();
-    if (parent == directory) return {};
-    directory = parent;
+  while ((fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
+    if (errno != ENOENT && errno != ENOTDIR) return DirectoryLock();
+    std::filesystem::path parent = directory.parent_path();
+    if (parent.empty()) parent = ".";
+    if (parent == directory) return DirectoryLock();
+    directory = std::move(parent);
   }
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      ::close(fd);
-      return {};
-    }
+  DirectoryLock lock(fd);
+  LockAttempt attempt = try_lock(fd);
+  if (attempt == LockAttempt::Busy) {
+    on_busy(directory);
+    attempt = wait_for_lock(fd, std::chrono::steady_clock::now() + kLockWait);
   }
-  return DirectoryLock(fd);
+  switch (attempt) {
+    case LockAttempt::Locked:
+      return lock;
+    case LockAttempt::Busy:
+      return error::fail(fmt::format(
+          "directory {:?} is locked by another process; gave up after {} seconds",
+          text::lossy_utf8(directory.native()), kLockWait.count()));
+    case LockAttempt::Failed:
+      break;
+  }
+  return DirectoryLock();
 }
 
 }  // namespace files

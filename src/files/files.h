@@ -2,7 +2,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -11,8 +13,8 @@
 #include "error/error.h"
 
 // The file-system queries that the generators share. Errors carry the system's text only,
-// except where a path holds something other than the regular file that is needed. Writing to
-// an open descriptor is in files/descriptor.h.
+// except where a path holds something other than the regular file that is needed, or a
+// directory stays locked. Writing to an open descriptor is in files/descriptor.h.
 namespace files {
 
 /// No bound on the size of a file that is read.
@@ -70,8 +72,15 @@ class DirectoryLock {
   int fd_ = -1;
 };
 
-/// Locks the nearest directory that exists at or above `path`, waiting while another process
-/// holds it. Best effort: where no directory can be opened or locked, the run goes on unlocked.
-DirectoryLock lock_directory(const std::filesystem::path& path);
+/// How long a run waits for a directory that another process holds locked before it gives up.
+inline constexpr std::chrono::seconds kLockWait{30};
+
+/// Locks the directory at `path`, or where nothing stands there yet the nearest directory that
+/// exists above it. When another process holds the lock, `on_busy` is told that directory once
+/// and the wait lasts at most kLockWait; then it fails with an error naming the directory. Best
+/// effort otherwise: where no directory can be opened or locked, the run goes on unlocked.
+error::Result<DirectoryLock> lock_directory(
+    const std::filesystem::path& path,
+    const std::function<void(const std::filesystem::path&)>& on_busy);
 
 }  // namespace files

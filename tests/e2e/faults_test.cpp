@@ -9,6 +9,8 @@
 #include <csignal>
 #include <filesystem>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,20 +93,67 @@ TEST(Faults, EntriesTheUserMayNotReadOrWrite) {
   }
 }
 
-// Runs started at once in one project take turns: none loses another's registry entry.
-TEST(Faults, ConcurrentRunsRegisterEveryModuleAndMountOnce) {
-  for (int round = 0; round < 3; ++round) {
+// Runs started at once on one project take turns, however each spells its directory: none loses
+// another's registry entry, a file that any of them finds missing is created by one alone, and
+// of two new projects at one place one is refused whole.
+TEST(Faults, ConcurrentRunsTakeTurns) {
+  const std::string new_project =
+      R"(if [ $((i % 2)) = 0 ]; then "$0" new shop --dir "$1"; else "$0" new . --dir "$1/shop"; fi)";
+  struct Case {
+    std::string run;  // one of the runs; $i is its number
+    bool registers;   // whether the runs each add a module
+    Tree given;
+  };
+  for (const Case& c : std::vector<Case>{
+           {R"("$0" make module m$i --dir "$1")", true, kProject},
+           {R"("$0" init alembic --dir "$1")", false, kProject},
+           {new_project, false, {{"shop", "<dir>"}}},
+           {new_project, false, {}}}) {
+    SCOPED_TRACE(c.run);
+    for (int round = 0; round < 3; ++round) {
+      TempDir dir;
+      make_tree(dir.path(), c.given);
+      const std::string many = "for i in $(seq 16); do " + c.run + " & done; wait";
+      const RunResult result = run_program({"sh", "-c", many, brintle_path(), dir.path()},
+                                           {.time_limit = 60});
+      std::istringstream lines(result.out);
+      std::set<std::string> created;
+      for (std::string line; std::getline(lines, line);) {
+        if (!c.registers && line.starts_with("[created]")) {
+          EXPECT_TRUE(created.insert(line).second) << line;
+        }
+      }
+      EXPECT_NE(created.empty(), !c.registers);
+      if (!c.registers) continue;
+      const std::string registry = read_file(dir.path() / kRegistry);
+      for (int i = 1; i <= 16; ++i) {
+        EXPECT_TRUE(registry.contains(fmt::format("\"m_{0}\": \"src.modules.m_{0}\"", i))) << i;
+      }
+      const std::string main = read_file(dir.path() / "src/main.py");
+      EXPECT_EQ(main.find("auto-mount (do not"), main.rfind("auto-mount (do not"));
+    }
+  }
+}
+
+// A project that another process holds locked is named at once on standard error; the run waits
+// for it, and after 30 seconds gives up with nothing written.
+TEST(Faults, ABusyProjectIsNamedAndWaitedForAtMost30Seconds) {
+  // Locked through descriptor 9, which the run inherits but which is no lock of its own.
+  const std::string held =
+      R"(exec 9<"$1" && flock 9 && { [ "$2" = 0 ] || { (sleep 1; flock -u 9) & }; } &&)"
+      R"( exec "$0" make module m --dir "$1" >/dev/null)";
+  for (const bool released : {true, false}) {
     TempDir dir;
     make_tree(dir.path(), kProject);
-    const std::string many =
-        "seq 16 | xargs -P 16 -I{} \"$0\" make module m{} --dir \"$1\" >/dev/null";
-    EXPECT_EQ(run_program({"sh", "-c", many, brintle_path(), dir.path()}), (RunResult{0, "", ""}));
-    const std::string registry = read_file(dir.path() / kRegistry);
-    for (int i = 1; i <= 16; ++i) {
-      EXPECT_TRUE(registry.contains(fmt::format("\"m_{0}\": \"src.modules.m_{0}\"", i))) << i;
-    }
-    const std::string main = read_file(dir.path() / "src/main.py");
-    EXPECT_EQ(main.find("auto-mount (do not"), main.rfind("auto-mount (do not"));
+    const Tree before = snapshot(dir.path());
+    const RunResult result = run_program(
+        {"sh", "-c", held, brintle_path(), dir.path(), released ? "1" : "0"}, {.time_limit = 60});
+    const std::string locked =
+        fmt::format("\"{}\" is locked by another process", dir.path().native());
+    std::string err = fmt::format("Directory {}; waiting up to 30 seconds...\n", locked);
+    if (!released) err += fmt::format("error: directory {}; gave up after 30 seconds\n", locked);
+    EXPECT_EQ(result, (RunResult{released ? 0 : 1, "", err}));
+    EXPECT_EQ(snapshot(dir.path()) == before, !released);
   }
 }
 
@@ -134,15 +183,31 @@ TEST(Faults, InterruptedWriteLeavesNoTemporaryFile) {
   EXPECT_GT(interrupted, 0);
 }
 
-// Nothing large lives on the stack: a run under a small stack limit reads and writes as usual.
-TEST(Faults, ASmallStackIsEnough) {
-  TempDir dir;
-  make_tree(dir.path(), kProject);
-  const std::string script =
-      R"(ulimit -s 64 && "$0" make module m --dir "$1" >/dev/null && exec "$0" list --dir "$1")";
-  const RunResult result = run_program({"sh", "-c", script, brintle_path(), dir.path()});
-  EXPECT_EQ(result.status, 0) << ::testing::PrintToString(result);
-  EXPECT_TRUE(result.out.contains("src.modules.m")) << result.out;
+// Nothing large lives on the stack, and memory that runs out ends a run with an error line like
+// any other failure: under a small stack a run reads and writes as usual; a main.py (sparse, so
+// it takes no disk) that the memory limit cannot hold fails the run, after the module's files,
+// with main.py untouched.
+TEST(Faults, RunsWithinTheStackAndMemoryLimits) {
+  for (const bool memory : {false, true}) {
+#if defined(__SANITIZE_ADDRESS__)
+    if (memory) continue;  // the sanitizer's shadow memory alone is past any such limit
+#endif
+    TempDir dir;
+    make_tree(dir.path(), kProject);
+    const fs::path main = dir.path() / "src/main.py";
+    constexpr std::uintmax_t kSparseSize = std::uintmax_t{1} << 30;
+    if (memory) fs::resize_file(main, kSparseSize);
+    const std::string script = fmt::format(
+        R"(ulimit {} && "$0" make module m --dir "$1" >/dev/null && exec "$0" list --dir "$1")",
+        memory ? "-v 400000" : "-s 64");
+    const RunResult result = run_program({"sh", "-c", script, brintle_path(), dir.path()});
+    const RunResult out_of_memory{1, "", "error: Cannot allocate memory (os error 12)\n"};
+    EXPECT_TRUE(memory ? result == out_of_memory
+                       : result.status == 0 && result.out.contains("src.modules.m"))
+        << ::testing::PrintToString(result);
+    EXPECT_TRUE(fs::exists(dir.path() / "src/modules/m/__init__.py"));
+    EXPECT_EQ(fs::file_size(main) == kSparseSize, memory);
+  }
 }
 
 // A kill at any instant of a rewrite in place (main.py has a second name) leaves main.py with its

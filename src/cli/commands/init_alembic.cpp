@@ -26,6 +26,9 @@ constexpr std::string_view kNextSteps =
 
 error::Result<Messages> run_init_alembic(Alembic command) {
   const std::filesystem::path root = resolve_dir(command.dir);
+  // Of runs at once, only the first may report the files it found missing as created.
+  const error::Result<files::DirectoryLock> lock = lock_project(root);
+  if (!lock) return error::fail(lock.error());
   const std::string source = layout::source_dir_name(root);
   const writers::ProjectScope scope(root);
   auto files = generators::alembic::generate_alembic(root, source, command.dry_run);

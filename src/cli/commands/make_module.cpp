@@ -23,7 +23,8 @@ error::Result<Messages> run_make_module(Module command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   // Runs in one project take turns: each reads the registry and main.py, adds to them and
   // writes them back, so two at once would each drop what the other added.
-  const files::DirectoryLock lock = files::lock_directory(root);
+  const error::Result<files::DirectoryLock> lock = lock_project(root);
+  if (!lock) return error::fail(lock.error());
   // Decided once: nothing the steps write changes which source directory the project uses.
   const std::string source = layout::source_dir_name(root);
   const bool dry_run = command.dry_run;

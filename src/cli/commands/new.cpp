@@ -10,6 +10,7 @@
 
 #include "cli/cli.h"
 #include "files/files.h"
+#include "files/replace.h"
 #include "generators/project.h"
 #include "style/style.h"
 #include "text/text.h"
@@ -63,11 +64,14 @@ std::string shell_word(std::string_view path) {
 error::Result<Messages> run_new(New command) {
   const fs::path target = project_directory(resolve_dir(command.dir), command.name);
   // Taken before the check, so that of two runs into one directory the second finds the
-  // first one's project there. The directory that will hold the target stays in place while
-  // the target itself may be created.
-  const files::DirectoryLock lock =
-      files::lock_directory(command.name == generators::project::kInPlace ? target
-                                                                          : target.parent_path());
+  // first one's project there. It lives on the project directory itself, the one object that
+  // every spelling of the target reaches (`new shop` from the parent, `new . --dir shop`), so a
+  // run that will write makes that directory first, unless its name is refused anyway.
+  if (!command.dry_run && generators::project::check_project_name(command.name, target)) {
+    (void)files::create_dir_all(target);
+  }
+  const error::Result<files::DirectoryLock> lock = lock_project(target);
+  if (!lock) return error::fail(lock.error());
   if (auto checked = check_target(target, command.force); !checked) {
     return error::fail(std::move(checked).error());
   }
