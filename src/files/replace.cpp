@@ -543,6 +543,12 @@ error::Result<void> check_no_interrupted_rewrite(const fs::path& path) {
   return check_no_copy_beside(target->path);
 }
 
+void remove_pending_temporary_file() {
+  const TerminationSignalsHeld held;
+  if (has_pending_temp != 0) ::unlink(pending_temp_path);
+  has_pending_temp = 0;
+}
+
 void remove_temporary_file_on_termination_signals() { handlers_wanted = true; }
 
 }  // namespace files

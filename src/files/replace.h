@@ -56,4 +56,8 @@ error::Result<void> check_no_interrupted_rewrite(const std::filesystem::path& pa
 /// process ignores then stays ignored.
 void remove_temporary_file_on_termination_signals();
 
+/// Removes the temporary file being written, if any: for a run that ends by an exception (memory
+/// that ran out) rather than by a signal, whose unwinding passed over the code that would have.
+void remove_pending_temporary_file();
+
 }  // namespace files

@@ -46,6 +46,7 @@ namespace {
 // stack is unwound by then, so the large buffers are freed; should even the line itself find no
 // memory, it goes out without colour or formatting.
 int report_memory_exhausted() {
+  files::remove_pending_temporary_file();
   try {
     return style::print_error_line(error::Error::from_errno(ENOMEM).joined()) ? EXIT_FAILURE
                                                                                : kOutputFailed;
