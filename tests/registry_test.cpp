@@ -34,6 +34,10 @@ TEST(Registry, Cases) {
                         lines += fmt::format("{}: {}\n", name, path);
                       return lines;
                     }},
+                   {"stray",
+                    [](const auto& in) {
+                      return std::to_string(registry::scan_registry(in[0]).stray_line);
+                    }},
                    {"describe", [](const auto& in) {
                       TempDir dir;
                       write_file(dir.path() / "__init__.py", in[0]);

@@ -47,17 +47,76 @@ std::optional<std::string_view> quoted(std::string_view line, std::size_t& from)
   return line.substr(open + 1, close - open - 1);
 }
 
-// The key and value of a line inside the dictionary: a quoted key, a ":" and a quoted value.
-std::optional<std::pair<std::string_view, std::string_view>> parse_entry(std::string_view line) {
-  std::size_t pos = 0;
+using Entry = std::pair<std::string_view, std::string_view>;
+
+// The entry that starts at or after `from`: a quoted key, a ":" and a quoted value; `from`
+// moves past the value.
+std::optional<Entry> entry_at(std::string_view line, std::size_t& from) {
+  std::size_t pos = from;
   const std::optional<std::string_view> key = quoted(line, pos);
   if (!key) return std::nullopt;
   pos = line.find(':', pos);
   if (pos == std::string_view::npos) return std::nullopt;
   const std::optional<std::string_view> value = quoted(line, pos);
   if (!value) return std::nullopt;
-  return std::pair{*key, *value};
+  from = pos;
+  return Entry{*key, *value};
 }
+
+bool holds_entry(std::string_view line) {
+  std::size_t pos = 0;
+  return entry_at(line, pos).has_value();
+}
+
+// The entries in reading order, each name once: a repeated name replaces the value in place.
+class EntryList {
+ public:
+  void store(Entry entry) {
+    // While the names come in increasing order, as in every file this program writes, a name
+    // past the last is new; only a file out of order pays for the index of names.
+    if (index_.empty() && (names_.empty() || names_.back() < entry.first)) {
+      append(entry);
+      return;
+    }
+    if (index_.empty()) {
+      for (std::size_t i = 0; i < names_.size(); ++i) index_.try_emplace(names_[i], i);
+    }
+    const auto [slot, inserted] = index_.try_emplace(entry.first, entries_.size());
+    if (inserted) {
+      append(entry);
+    } else {
+      entries_[slot->second].import_path = entry.second;
+    }
+  }
+
+  // The entries of `line` after `from`, one after another, until a "}" stands where the next
+  // one would begin (the dictionary closes there: the result) or no whole entry follows.
+  bool store_until_close(std::string_view line, std::size_t from) {
+    for (;;) {
+      const std::size_t next = line.find_first_of("'\"}", from);
+      if (next == std::string_view::npos) return false;
+      if (line[next] == '}') return true;
+      const std::optional<Entry> entry = entry_at(line, from);
+      if (!entry) return false;
+      store(*entry);
+    }
+  }
+
+  std::size_t size() const { return entries_.size(); }
+  std::vector<RegistryEntry> take() && { return std::move(entries_); }
+
+ private:
+  void append(Entry entry) {
+    names_.push_back(entry.first);
+    entries_.push_back({std::string(entry.first), std::string(entry.second)});
+  }
+
+  std::vector<RegistryEntry> entries_;
+  // The names as they stand in the text read, which outlives the list; unlike the entries'
+  // strings they do not move when the vector grows.
+  std::vector<std::string_view> names_;
+  std::unordered_map<std::string_view, std::size_t> index_;
+};
 
 // Stores the entry, replacing the value of an entry of the same name in its place.
 void upsert(std::vector<RegistryEntry>& entries, RegistryEntry entry) {
@@ -67,6 +126,13 @@ void upsert(std::vector<RegistryEntry>& entries, RegistryEntry entry) {
   } else {
     entries.push_back(std::move(entry));
   }
+}
+
+error::Error stray_entry(const std::filesystem::path& path, std::size_t line) {
+  return error::Error(fmt::format(
+      "{:?} holds an entry on line {} outside the `modules` dictionary, which rewriting the "
+      "registry would lose: move it into the dictionary or remove it, then run the command again",
+      text::lossy_utf8(path.native()), line));
 }
 
 }  // namespace
@@ -87,32 +153,45 @@ std::string registry_content(std::span<const RegistryEntry> entries) {
                      kRegistryHeader, kRegistryVar, text::join_lines(lines), kRegistryVar);
 }
 
-std::vector<RegistryEntry> parse_registry(std::string_view content) {
-  std::vector<RegistryEntry> entries;
-  // Where each name stands in `entries`, so that a repeated name is found without a scan of
-  // the whole list (a scan per line made reading quadratic). The keys view `content`, which
-  // outlives the map, not the entries, whose strings move when the vector grows.
-  std::unordered_map<std::string_view, std::size_t> position_of;
-  bool inside = false;
+RegistryText scan_registry(std::string_view content) {
+  enum class State { Before, Inside, After };
+  EntryList entries;
+  State state = State::Before;
+  std::size_t stray_line = 0;
+  std::size_t number = 0;
   for (std::string_view raw_line : text::split_lines(content)) {
+    ++number;
     const std::string_view line = text::trim(raw_line);
-    if (!inside) {
-      // Whatever follows the "{" on the opening line is not read.
-      inside = opens_dictionary(line);
+    if (state == State::Inside) {
+      if (line.empty()) continue;
+      if (line.front() == '}') {
+        state = State::After;
+        continue;
+      }
+      // The first entry is wherever the line's first quote is; more may follow it.
+      std::size_t pos = 0;
+      const std::optional<Entry> entry = entry_at(line, pos);
+      if (!entry) continue;
+      entries.store(*entry);
+      entries.store_until_close(line, pos);
       continue;
     }
-    if (line.empty()) continue;
-    if (line.front() == '}') break;
-    const auto entry = parse_entry(line);
-    if (!entry) continue;
-    const auto [slot, inserted] = position_of.try_emplace(entry->first, entries.size());
-    if (inserted) {
-      entries.push_back({std::string(entry->first), std::string(entry->second)});
-    } else {
-      entries[slot->second].import_path = entry->second;
+    if (state == State::Before && opens_dictionary(line)) {
+      state = State::Inside;
+      // A dictionary written on one line closes on it; "{}" alone is an empty one that the
+      // entries of the next lines fill all the same.
+      const std::size_t before = entries.size();
+      const bool closed = entries.store_until_close(line, line.find('{') + 1);
+      if (closed && entries.size() > before) state = State::After;
+      continue;
     }
+    if (stray_line == 0 && holds_entry(line)) stray_line = number;
   }
-  return entries;
+  return {std::move(entries).take(), stray_line};
+}
+
+std::vector<RegistryEntry> parse_registry(std::string_view content) {
+  return scan_registry(content).entries;
 }
 
 std::vector<RegistryEntry> read_registry(const std::filesystem::path& root,
@@ -163,7 +242,11 @@ error::Result<writers::GeneratedFile> register_module(const std::filesystem::pat
     current = std::move(*text);
   }
   std::vector<RegistryEntry> entries;
-  if (current) entries = parse_registry(*current);
+  if (current) {
+    RegistryText read = scan_registry(*current);
+    if (read.stray_line != 0) return error::fail(stray_entry(path, read.stray_line));
+    entries = std::move(read.entries);
+  }
   std::string key = naming::to_snake(feature);
   std::string import_path = fmt::format("{}.modules.{}", source_name, key);
   upsert(entries, {std::move(key), std::move(import_path)});
