@@ -1,7 +1,6 @@
 #include "generators/registry.h"
 
 #include <algorithm>
-#include <functional>
 #include <unordered_map>
 #include <utility>
 
@@ -128,6 +127,22 @@ void upsert(std::vector<RegistryEntry>& entries, RegistryEntry entry) {
   }
 }
 
+// The first line of the docstring that opens a module's text, trimmed; empty without one.
+std::string_view description_of(std::string_view content) {
+  const std::string_view body = text::trim_start(content);
+  if (!body.starts_with(kDocstringQuotes)) return {};
+  const std::size_t close = body.find(kDocstringQuotes, kDocstringQuotes.size());
+  if (close == std::string_view::npos) return {};
+  std::string_view docstring =
+      text::trim(body.substr(kDocstringQuotes.size(), close - kDocstringQuotes.size()));
+  const std::size_t newline = docstring.find('\n');
+  if (newline != std::string_view::npos) {
+    docstring = docstring.substr(0, newline);
+    if (docstring.ends_with('\r')) docstring.remove_suffix(1);
+  }
+  return text::trim(docstring);
+}
+
 error::Error stray_entry(const std::filesystem::path& path, std::size_t line) {
   return error::Error(fmt::format(
       "{:?} holds an entry on line {} outside the `modules` dictionary, which rewriting the "
@@ -138,19 +153,37 @@ error::Error stray_entry(const std::filesystem::path& path, std::size_t line) {
 }  // namespace
 
 std::string registry_content(std::span<const RegistryEntry> entries) {
-  std::vector<std::reference_wrapper<const RegistryEntry>> sorted(entries.begin(), entries.end());
-  std::ranges::stable_sort(sorted, std::less<>{},
-                           [](const RegistryEntry& entry) -> const std::string& {
-                             return entry.name;
-                           });
-  std::vector<std::string> lines;
-  lines.reserve(sorted.size());
-  for (const RegistryEntry& entry : sorted) {
-    // Written without escapes, since the reader knows none either.
-    lines.push_back(fmt::format(R"(    "{}": "{}",)", entry.name, entry.import_path));
+  std::vector<const RegistryEntry*> sorted;
+  sorted.reserve(entries.size());
+  for (const RegistryEntry& entry : entries) sorted.push_back(&entry);
+  const auto by_name = [](const RegistryEntry* entry) -> const std::string& { return entry->name; };
+  // A registry read back is in order already, but for the one entry just added at its end:
+  // that one moves into its place (after equal names, as the stable sort would put it).
+  const auto unsorted = std::ranges::is_sorted_until(sorted, {}, by_name);
+  if (unsorted + 1 == sorted.end()) {
+    const auto place = std::ranges::upper_bound(sorted.begin(), unsorted, (*unsorted)->name, {}, by_name);
+    std::rotate(place, unsorted, sorted.end());
+  } else if (unsorted != sorted.end()) {
+    std::ranges::stable_sort(sorted, {}, by_name);
   }
-  return fmt::format("{}\n\n{}: dict[str, str] = {{\n{}\n}}\n\n__all__ = [\"{}\"]\n",
-                     kRegistryHeader, kRegistryVar, text::join_lines(lines), kRegistryVar);
+  constexpr std::string_view kEntryStart = R"(    ")", kEntryMiddle = R"(": ")",
+                             kEntryEnd = "\",\n";
+  std::size_t size = 128;
+  for (const RegistryEntry* entry : sorted) {
+    size += kEntryStart.size() + entry->name.size() + kEntryMiddle.size() +
+            entry->import_path.size() + kEntryEnd.size();
+  }
+  std::string content;
+  content.reserve(size);
+  content.append(kRegistryHeader).append("\n\n").append(kRegistryVar).append(": dict[str, str] = {\n");
+  // Written without escapes, since the reader knows none either.
+  for (const RegistryEntry* entry : sorted) {
+    content.append(kEntryStart).append(entry->name).append(kEntryMiddle);
+    content.append(entry->import_path).append(kEntryEnd);
+  }
+  if (sorted.empty()) content += '\n';
+  content.append("}\n\n__all__ = [\"").append(kRegistryVar).append("\"]\n");
+  return content;
 }
 
 RegistryText scan_registry(std::string_view content) {
@@ -203,26 +236,25 @@ std::vector<RegistryEntry> read_registry(const std::filesystem::path& root,
 
 std::string module_description(const std::filesystem::path& init_file) {
   const error::Result<std::string> content = files::read_text(init_file);
-  if (!content) return {};
-  const std::string_view body = text::trim_start(*content);
-  if (!body.starts_with(kDocstringQuotes)) return {};
-  const std::size_t close = body.find(kDocstringQuotes, kDocstringQuotes.size());
-  if (close == std::string_view::npos) return {};
-  const std::string_view docstring =
-      text::trim(body.substr(kDocstringQuotes.size(), close - kDocstringQuotes.size()));
-  const std::vector<std::string_view> lines = text::split_lines(docstring);
-  if (lines.empty()) return {};
-  return std::string(text::trim(lines.front()));
+  return content ? std::string(description_of(*content)) : std::string();
 }
 
 std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
                                               std::optional<std::string_view> source) {
   const std::string source_name = layout::source_or_detected(root, source);
+  std::vector<RegistryEntry> entries = read_registry(root, source_name);
   std::vector<RegisteredModule> rows;
-  const std::filesystem::path modules_dir = root / source_name / "modules";
-  for (RegistryEntry& entry : read_registry(root, source_name)) {
-    // The key names the module's directory; the import path is only shown.
-    std::string description = module_description(modules_dir / entry.name / "__init__.py");
+  rows.reserve(entries.size());
+  // One path, rewritten for each module: many thousands of them cost no path object each.
+  const std::string modules_dir = (root / source_name / "modules").native() + '/';
+  std::string init_file;
+  for (RegistryEntry& entry : entries) {
+    // The key names the module's directory; the import path is only shown. An absolute name
+    // stands for itself, as joining paths would have it.
+    init_file.assign(entry.name.starts_with('/') ? std::string_view() : modules_dir);
+    init_file.append(entry.name).append("/__init__.py");
+    const error::Result<std::string> content = files::read_text(init_file.c_str());
+    std::string description = content ? std::string(description_of(*content)) : std::string();
     rows.push_back({std::move(entry.name), std::move(entry.import_path), std::move(description)});
   }
   return rows;

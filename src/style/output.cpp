@@ -141,6 +141,10 @@ std::string strip_ansi(std::string_view text) {
 }
 
 bool print_line(Stream stream, std::string_view text) {
+  // One failure is reported once, however many lines were still to come.
+  static bool failed[2] = {false, false};
+  bool& stream_failed = failed[stream == Stream::Stdout ? 0 : 1];
+  if (stream_failed) return false;
   std::string line = colour_enabled(stream) ? std::string(text) : strip_ansi(text);
   line += '\n';
   const error::Result<void> written = files::write_all(stream_fd(stream), line);
@@ -150,6 +154,7 @@ bool print_line(Stream stream, std::string_view text) {
   const int errnum = written.error().os_error();
   if (errnum == EPIPE || errnum == EBADF) return true;
   report_failed_printing(stream, errnum);
+  stream_failed = true;
   return false;
 }
 

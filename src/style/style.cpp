@@ -7,7 +7,24 @@ void append_hex_escape(std::string& out, unsigned code) {
   out += fmt::format("\\x{:02x}", code);
 }
 
+bool is_c0_or_delete(unsigned char byte) { return (byte < 0x20 && byte != '\t') || byte == 0x7f; }
+
+// U+0080 to U+009F, written C2 80 to C2 9F: CSI (U+009B) and OSC (U+009D) among them act like
+// ESC sequences.
+bool is_c1_at(std::string_view text, std::size_t i) {
+  return static_cast<unsigned char>(text[i]) == 0xc2 && i + 1 < text.size() &&
+         static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+         static_cast<unsigned char>(text[i + 1]) <= 0x9f;
+}
+
 }  // namespace
+
+bool has_controls(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (is_c0_or_delete(static_cast<unsigned char>(text[i])) || is_c1_at(text, i)) return true;
+  }
+  return false;
+}
 
 std::string escape_controls(std::string_view text) {
   std::string shown;
@@ -18,12 +35,9 @@ std::string escape_controls(std::string_view text) {
       shown += "\\n";
     } else if (byte == '\r') {
       shown += "\\r";
-    } else if ((byte < 0x20 && byte != '\t') || byte == 0x7f) {
+    } else if (is_c0_or_delete(byte)) {
       append_hex_escape(shown, byte);
-    } else if (byte == 0xc2 && i + 1 < text.size() &&
-               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
-      // U+0080 to U+009F: CSI (U+009B) and OSC (U+009D) among them act like ESC sequences.
+    } else if (is_c1_at(text, i)) {
       append_hex_escape(shown, static_cast<unsigned char>(text[++i]));
     } else {
       shown += text[i];
