@@ -1,5 +1,8 @@
 #include "style/style.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace style {
 namespace {
 
@@ -20,7 +23,18 @@ bool is_c1_at(std::string_view text, std::size_t i) {
 }  // namespace
 
 bool has_controls(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  std::size_t i = 0;
+  // Eight bytes at a time while none of them is a control, DEL or C2, the lead byte of C1.
+  constexpr std::uint64_t kOnes = 0x0101010101010101u, kHighBits = 0x8080808080808080u;
+  const auto has_zero_byte = [](std::uint64_t x) { return ((x - kOnes) & ~x & kHighBits) != 0; };
+  for (std::uint64_t word; i + sizeof word <= text.size(); i += sizeof word) {
+    std::memcpy(&word, text.data() + i, sizeof word);
+    const bool below_space = ((word - kOnes * 0x20) & ~word & kHighBits) != 0;
+    if (below_space || has_zero_byte(word ^ (kOnes * 0x7f)) || has_zero_byte(word ^ (kOnes * 0xc2))) {
+      break;
+    }
+  }
+  for (; i < text.size(); ++i) {
     if (is_c0_or_delete(static_cast<unsigned char>(text[i])) || is_c1_at(text, i)) return true;
   }
   return false;

@@ -343,7 +343,7 @@ constexpr std::size_t kPieceSize = 64 * 1024;
 std::size_t display_width(std::string_view text) {
   // ASCII needs no decoding: every character is a cluster of its own and one column wide,
   // except that "\r\n" is one cluster whose "\r" takes no column.
-  if (std::ranges::all_of(text, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+  if (text::is_ascii(text)) {
     std::size_t crlf = 0;
     for (std::size_t at = text.find("\r\n"); at != std::string_view::npos;
          at = text.find("\r\n", at + 2)) {

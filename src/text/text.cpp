@@ -58,16 +58,37 @@ Sequence sequence_at(std::string_view bytes, std::size_t pos) {
 
 }  // namespace
 
+namespace {
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+// Whether the eight bytes at `pos` (all there) are ASCII.
+bool is_ascii_word_at(std::string_view bytes, std::size_t pos) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes.data() + pos, sizeof word);
+  return (word & kHighBits) == 0;
+}
+
+}  // namespace
+
+bool is_ascii(std::string_view bytes) {
+  // Eight bytes at a time: almost every text the program reads is ASCII.
+  std::size_t pos = 0;
+  for (; pos + sizeof(std::uint64_t) <= bytes.size(); pos += sizeof(std::uint64_t)) {
+    if (!is_ascii_word_at(bytes, pos)) return false;
+  }
+  for (; pos < bytes.size(); ++pos) {
+    if (static_cast<unsigned char>(bytes[pos]) >= 0x80) return false;
+  }
+  return true;
+}
+
 bool is_valid_utf8(std::string_view bytes) {
-  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
   for (std::size_t pos = 0; pos < bytes.size();) {
     // Source files are almost all ASCII: eight bytes without a high bit are checked at once.
-    if (std::uint64_t word; pos + sizeof word <= bytes.size()) {
-      std::memcpy(&word, bytes.data() + pos, sizeof word);
-      if ((word & kHighBits) == 0) {
-        pos += sizeof word;
-        continue;
-      }
+    if (pos + sizeof(std::uint64_t) <= bytes.size() && is_ascii_word_at(bytes, pos)) {
+      pos += sizeof(std::uint64_t);
+      continue;
     }
     const Sequence sequence = sequence_at(bytes, pos);
     if (!sequence.valid) return false;
