@@ -47,7 +47,8 @@ int main(int argc, char **argv) {
     if (newline == NULL) newline = end;
     /* Entry lines are indented; the docstring and the other statements are not. */
     char *name = line + 4, *name_end, *value, *value_end;
-    if (newline - line > 4 && memcmp(line, "    \"", 5) == 0 && (name_end = memchr(name + 1, '"', (size_t)(newline - name - 1))) &&
+    if (newline - line > 4 && memcmp(line, "    \"", 5) == 0 &&
+        (name_end = memchr(name + 1, '"', (size_t)(newline - name - 1))) &&
         (value = memchr(name_end + 1, '"', (size_t)(newline - name_end - 1))) &&
         (value_end = memchr(value + 1, '"', (size_t)(newline - value - 1)))) {
       snprintf(path, sizeof path, "%s/src/modules/%.*s/__init__.py", argv[1],

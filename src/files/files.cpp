@@ -46,7 +46,8 @@ error::Result<std::string> read_to_end(int fd, std::size_t expected, std::size_t
     if (count == 0) break;
     size += static_cast<std::size_t>(count);
     // A regular file comes back short only at its end: the read that would find nothing more
-    // is spared. A size of 0 says nothing (files of /proc), so those are read until a read is empty.
+    // is spared. A size of 0 says nothing (files of /proc): those are read until a read is
+    // empty.
     if (expected > 0 && size >= expected && size < data.size()) break;
   }
   if (size > max_bytes) return error::fail(std::string(kTooLarge));

@@ -17,22 +17,25 @@ namespace {
 
 constexpr std::string_view kDocstringQuotes = R"(""")";
 
-// Whether a trimmed line opens the dictionary: "modules", an optional annotation, "=" and "{".
-bool opens_dictionary(std::string_view line) {
-  if (!line.starts_with(kRegistryVar)) return false;
+// Where the dictionary's text begins on a trimmed line that opens it ("modules", an optional
+// annotation, "=" and "{"): just past the "{". None for any other line.
+std::optional<std::size_t> dictionary_start(std::string_view line) {
+  if (!line.starts_with(kRegistryVar)) return std::nullopt;
   std::string_view rest = text::trim_start(line.substr(kRegistryVar.size()));
-  if (rest.empty()) return false;
+  if (rest.empty()) return std::nullopt;
   if (rest.front() == ':') {
     // An annotation stands between the name and the "=".
     const std::size_t equals = rest.find('=', 1);
-    if (equals == std::string_view::npos) return false;
+    if (equals == std::string_view::npos) return std::nullopt;
     rest = rest.substr(equals + 1);
   } else if (rest.front() == '=') {
     rest = rest.substr(1);
   } else {
-    return false;
+    return std::nullopt;
   }
-  return text::trim_start(rest).starts_with('{');
+  rest = text::trim_start(rest);
+  if (!rest.starts_with('{')) return std::nullopt;
+  return line.size() - rest.size() + 1;
 }
 
 // The text between the first quote (either kind) at or after `from` and the next quote of the
@@ -163,7 +166,8 @@ std::string registry_content(std::span<const RegistryEntry> entries) {
   // that one moves into its place (after equal names, as the stable sort would put it).
   const auto unsorted = std::ranges::is_sorted_until(sorted, {}, by_name);
   if (unsorted + 1 == sorted.end()) {
-    const auto place = std::ranges::upper_bound(sorted.begin(), unsorted, (*unsorted)->name, {}, by_name);
+    const auto place =
+        std::ranges::upper_bound(sorted.begin(), unsorted, (*unsorted)->name, {}, by_name);
     std::rotate(place, unsorted, sorted.end());
   } else if (unsorted != sorted.end()) {
     std::ranges::stable_sort(sorted, {}, by_name);
@@ -177,7 +181,8 @@ std::string registry_content(std::span<const RegistryEntry> entries) {
   }
   std::string content;
   content.reserve(size);
-  content.append(kRegistryHeader).append("\n\n").append(kRegistryVar).append(": dict[str, str] = {\n");
+  content.append(kRegistryHeader).append("\n\n").append(kRegistryVar);
+  content.append(": dict[str, str] = {\n");
   // Written without escapes, since the reader knows none either.
   for (const RegistryEntry* entry : sorted) {
     content.append(kEntryStart).append(entry->name).append(kEntryMiddle);
@@ -211,13 +216,12 @@ RegistryText scan_registry(std::string_view content) {
       entries.store_until_close(line, pos);
       continue;
     }
-    if (state == State::Before && opens_dictionary(line)) {
+    if (const auto start = state == State::Before ? dictionary_start(line) : std::nullopt) {
       state = State::Inside;
       // A dictionary written on one line closes on it; "{}" alone is an empty one that the
       // entries of the next lines fill all the same.
-      const std::size_t before = entries.size();
-      const bool closed = entries.store_until_close(line, line.find('{') + 1);
-      if (closed && entries.size() > before) state = State::After;
+      const bool closed = entries.store_until_close(line, *start);
+      if (closed && entries.size() > 0) state = State::After;
       continue;
     }
     if (stray_line == 0 && holds_entry(line)) stray_line = number;

@@ -30,7 +30,8 @@ bool has_controls(std::string_view text) {
   for (std::uint64_t word; i + sizeof word <= text.size(); i += sizeof word) {
     std::memcpy(&word, text.data() + i, sizeof word);
     const bool below_space = ((word - kOnes * 0x20) & ~word & kHighBits) != 0;
-    if (below_space || has_zero_byte(word ^ (kOnes * 0x7f)) || has_zero_byte(word ^ (kOnes * 0xc2))) {
+    if (below_space || has_zero_byte(word ^ (kOnes * 0x7f)) ||
+        has_zero_byte(word ^ (kOnes * 0xc2))) {
       break;
     }
   }

@@ -111,7 +111,9 @@ char32_t decode_utf8(std::string_view text, std::size_t& pos) {
 
 namespace {
 
-bool is_ascii_white_space(unsigned char byte) { return (byte >= 0x09 && byte <= 0x0D) || byte == 0x20; }
+bool is_ascii_white_space(unsigned char byte) {
+  return (byte >= 0x09 && byte <= 0x0D) || byte == 0x20;
+}
 
 }  // namespace
 
