@@ -165,7 +165,7 @@ std::string registry_content(std::span<const RegistryEntry> entries) {
   // A registry read back is in order already, but for the one entry just added at its end:
   // that one moves into its place (after equal names, as the stable sort would put it).
   const auto unsorted = std::ranges::is_sorted_until(sorted, {}, by_name);
-  if (unsorted + 1 == sorted.end()) {
+  if (sorted.end() - unsorted == 1) {
     const auto place =
         std::ranges::upper_bound(sorted.begin(), unsorted, (*unsorted)->name, {}, by_name);
     std::rotate(place, unsorted, sorted.end());
