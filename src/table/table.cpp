@@ -323,7 +323,7 @@ void append_row(std::string& out, std::span<const std::string_view> cells,
     return;
   }
   std::vector<std::vector<std::string_view>> lines;
-  std::size_t height = 1;
+  std::size_t height = 0;
   for (std::string_view cell : cells) {
     lines.push_back(cell_lines(cell));
     height = std::max(height, lines.back().size());
