@@ -1,5 +1,6 @@
 #include "style/style.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -24,11 +25,13 @@ bool is_c1_at(std::string_view text, std::size_t i) {
 
 bool has_controls(std::string_view text) {
   std::size_t i = 0;
-  // Eight bytes at a time while none of them is a control, DEL or C2, the lead byte of C1.
+  // Eight bytes at a time while none of them is a control, DEL or C2, the lead byte of C1; the
+  // last few bytes are made a word with letters after them.
   constexpr std::uint64_t kOnes = 0x0101010101010101u, kHighBits = 0x8080808080808080u;
   const auto has_zero_byte = [](std::uint64_t x) { return ((x - kOnes) & ~x & kHighBits) != 0; };
-  for (std::uint64_t word; i + sizeof word <= text.size(); i += sizeof word) {
-    std::memcpy(&word, text.data() + i, sizeof word);
+  for (; i < text.size(); i += sizeof(std::uint64_t)) {
+    std::uint64_t word = kOnes * 'a';
+    std::memcpy(&word, text.data() + i, std::min(sizeof word, text.size() - i));
     const bool below_space = ((word - kOnes * 0x20) & ~word & kHighBits) != 0;
     if (below_space || has_zero_byte(word ^ (kOnes * 0x7f)) ||
         has_zero_byte(word ^ (kOnes * 0xc2))) {

@@ -62,7 +62,8 @@ error::Result<Messages> run_list(List command) {
     for (const std::string& message : messages) {
       if (!style::print_line(style::Stream::Stdout, message)) return false;
     }
-    messages.assign(1, std::string(piece));
+    messages.resize(1);
+    messages.front().assign(piece);
     return true;
   });
   if (modules.empty()) messages.push_back(style::Yellow{kEmptyHint}.str());
