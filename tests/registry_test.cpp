@@ -33,6 +33,10 @@ const bool kRegistryCases = testing_support::register_unit_cases(
                       lines += fmt::format("{}: {}\n", name, path);
                     return lines;
                   }},
+                 {"stray",
+                  [](const auto& in) {
+                    return std::to_string(registry::scan_registry(in[0]).stray_line);
+                  }},
                  {"describe", [](const auto& in) {
                     TempDir dir;
                     write_file(dir.path() / "__init__.py", in[0]);
@@ -70,11 +74,15 @@ TEST(Registry, ListGivesTheRowsInFileOrder) {
   const fs::path modules = dir.path() / "app/modules";
   write_file(modules / "__init__.py", "modules = {\n'one': 'x.y',\n'ghost': 'g'\n}\n# \xC3(\n");
   EXPECT_TRUE(registry::list_registered(dir.path(), std::nullopt).empty());  // not UTF-8
-  write_file(modules / "__init__.py", "modules = {\n'one': 'x.y',\n'ghost': 'g'\n}\n");
+  // An absolute name stands for itself, as a path joined to it would.
+  const std::string elsewhere = (dir.path() / "elsewhere").string();
+  write_file(modules / "__init__.py",
+             "modules = {\n'one': 'x.y',\n'ghost': 'g',\n'" + elsewhere + "': 'e'\n}\n");
   write_file(modules / "one/__init__.py", "\"\"\"One line.\"\"\"\n");
-  EXPECT_EQ(
-      registry::list_registered(dir.path(), std::nullopt),
-      (std::vector<registry::RegisteredModule>{{"one", "x.y", "One line."}, {"ghost", "g", ""}}));
+  write_file(dir.path() / "elsewhere/__init__.py", "\"\"\"Far.\"\"\"\n");
+  EXPECT_EQ(registry::list_registered(dir.path(), std::nullopt),
+            (std::vector<registry::RegisteredModule>{
+                {"one", "x.y", "One line."}, {"ghost", "g", ""}, {elsewhere, "e", "Far."}}));
 }
 
 }  // namespace

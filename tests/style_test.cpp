@@ -20,7 +20,12 @@ const bool kStyleCases = testing_support::register_unit_cases(
                  return style::colour_enabled(env, in[0] == "terminal") ? "on" : "off";
                }},
               {"strip", [](const auto& in) { return style::strip_ansi(in[0]); }},
-              {"escape", [](const auto& in) { return style::escape_controls(in[0]); }}});
+              {"escape", [](const auto& in) {
+                 // has_controls must tell, without escaping, whether escaping changes the text.
+                 const std::string shown = style::escape_controls(in[0]);
+                 const bool changed = shown != in[0];
+                 return style::has_controls(in[0]) == changed ? shown : "has_controls is wrong";
+               }}});
 
 TEST(Style, EachStyleWrapsTheFormattedTextInItsCodes) {
   EXPECT_EQ(fmt::format("{}{}{}{}{:>2}", style::Red{"r"}, style::Green{"g"}, style::Yellow{"y"},

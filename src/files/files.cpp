@@ -48,14 +48,17 @@ error::Result<std::string> read_to_end(int fd, std::size_t expected, std::size_t
     }
     if (count == 0) break;
     size += static_cast<std::size_t>(count);
+    // A regular file comes back short only at its end: the read that would find nothing more
+    // is spared. A size of 0 says nothing (files of /proc): those are read until a read is
+    // empty.
+    if (expected > 0 && size >= expected && size < data.size()) break;
   }
   if (size > max_bytes) return error::fail(std::string(kTooLarge));
   data.resize(size);
   return data;
 }
 
-error::Result<std::string> read_regular_file(int fd, const std::filesystem::path& path,
-                                             std::size_t max_bytes) {
+error::Result<std::string> read_regular_file(int fd, const char* path, std::size_t max_bytes) {
   struct stat info;
   if (::fstat(fd, &info) != 0) return error::fail(error::Error::from_errno(errno));
   // A directory fails at the read itself, with the system's text, as it always has.
@@ -129,13 +132,17 @@ error::Result<bool> has_entry(const std::filesystem::path& directory) {
 }
 
 error::Result<std::string> read_text(const std::filesystem::path& path, std::size_t max_bytes) {
+  return read_text(path.c_str(), max_bytes);
+}
+
+error::Result<std::string> read_text(const char* path, std::size_t max_bytes) {
   // Without O_NONBLOCK the open of a FIFO would wait for a writer that may never come.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     const int errnum = errno;
     // A socket cannot be opened at all; it is named like any other file that is not regular.
     struct stat info;
-    if (errnum == ENXIO && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (errnum == ENXIO && ::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
       return error::fail(not_regular_file(path, info.st_mode));
     }
     return error::fail(error::Error::from_errno(errnum));

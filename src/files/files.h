@@ -45,6 +45,9 @@ error::Result<bool> has_entry(const std::filesystem::path& directory);
 /// fails with kTooLarge before it is read whole.
 error::Result<std::string> read_text(const std::filesystem::path& path,
                                      std::size_t max_bytes = kUnlimited);
+/// The same for a path given as a C string, which spares a caller that reads many files a
+/// path object for each.
+error::Result<std::string> read_text(const char* path, std::size_t max_bytes = kUnlimited);
 
 /// The error for a path where a regular file is needed and `mode` says something else stands.
 error::Error not_regular_file(const std::filesystem::path& path, mode_t mode);

@@ -36,6 +36,21 @@ struct RegisteredModule {
 /// The canonical registry text of the entries (sorted by name, stable).
 std::string registry_content(std::span<const RegistryEntry> entries);
 
+/// What the reader makes of a registry text.
+struct RegistryText {
+  /// The entries of the dictionary, in file order, each name once (the last value counts).
+  std::vector<RegistryEntry> entries;
+  /// The first line (counted from 1) outside the dictionary that holds an entry: a rewrite
+  /// would lose it. 0 when there is none.
+  std::size_t stray_line = 0;
+};
+
+/// Reads a registry text tolerantly: the dictionary opens on the line `modules = {` (an
+/// annotation may stand before the "="), holds entries (a quoted key, ":" and a quoted value,
+/// several to a line) and ends at a line beginning with "}", or on its opening line when a "}"
+/// follows the entries there.
+RegistryText scan_registry(std::string_view text);
+
 /// The entries of a registry text, read tolerantly.
 std::vector<RegistryEntry> parse_registry(std::string_view text);
 
@@ -51,7 +66,8 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
                                               std::optional<std::string_view> source);
 
 /// Adds (or updates) the entry of the feature's snake form and rewrites the registry canonically
-/// when its text changes.
+/// when its text changes. A registry holding an entry outside its dictionary is refused, and
+/// left as it is, since the rewrite would lose that entry.
 error::Result<writers::GeneratedFile> register_module(const std::filesystem::path& root,
                                                       std::string_view feature,
                                                       std::optional<std::string_view> source,

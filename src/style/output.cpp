@@ -136,7 +136,18 @@ std::string strip_ansi(std::string_view text) {
 }
 
 bool print_line(Stream stream, std::string_view text) {
-  std::string line = colour_enabled(stream) ? std::string(text) : strip_ansi(text);
+  // One failure is reported once, however many lines were still to come.
+  static bool failed[2] = {false, false};
+  bool& stream_failed = failed[stream == Stream::Stdout ? 0 : 1];
+  if (stream_failed) return false;
+  // Sized for the line feed from the start: a long text is copied once.
+  std::string line;
+  if (colour_enabled(stream) || text.find(kEsc) == std::string_view::npos) {
+    line.reserve(text.size() + 1);
+    line = text;
+  } else {
+    line = strip_ansi(text);
+  }
   line += '\n';
   const error::Result<void> written = files::write_all(stream_fd(stream), line);
   if (written) return true;
@@ -145,6 +156,7 @@ bool print_line(Stream stream, std::string_view text) {
   const int errnum = written.error().os_error();
   if (errnum == EPIPE || errnum == EBADF) return true;
   report_failed_printing(stream, errnum);
+  stream_failed = true;
   return false;
 }
 

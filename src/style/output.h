@@ -37,6 +37,7 @@ std::string strip_ansi(std::string_view text);
 /// is off. A closed pipe is ignored and a closed descriptor counts as written. Any other
 /// failure is reported on standard error as "fatal: failed printing to stdout: {}" (or
 /// stderr), and the result is false: the program then ends with its own status for that.
+/// Once a stream failed, later lines to it are not written and give false, unreported.
 [[nodiscard]] bool print_line(Stream stream, std::string_view text);
 
 /// Writes `text` as it is, colour codes stripped when colour is off. A failed write is ignored:

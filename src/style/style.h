@@ -50,6 +50,9 @@ struct Styled {
 /// the program's own colour codes still work.
 std::string escape_controls(std::string_view text);
 
+/// Whether escape_controls would change the text: it holds a character it escapes.
+bool has_controls(std::string_view text);
+
 using Red = Styled<kRed>;
 using Green = Styled<kGreen>;
 using Yellow = Styled<kYellow>;

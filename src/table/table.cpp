@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -243,21 +244,27 @@ std::string repeat(std::string_view piece, std::size_t count) {
   return out;
 }
 
-/// The content width of each column: its widest line, at least 1. Missing cells count nothing.
-std::vector<std::size_t> content_widths(const std::vector<std::string>& header,
-                                        const std::vector<std::vector<std::string>>& rows) {
-  std::size_t columns = header.size();
-  for (const auto& row : rows) columns = std::max(columns, row.size());
+// The widest line of a cell.
+std::size_t cell_width(std::string_view cell) {
+  // Almost every cell is one line: it is measured without being split.
+  if (cell.find('\n') == std::string_view::npos) return display_width(cell);
+  std::size_t width = 0;
+  for (std::string_view line : cell_lines(cell)) width = std::max(width, display_width(line));
+  return width;
+}
+
+/// The content width of each column: its widest line, at least 1.
+std::vector<std::size_t> content_widths(std::span<const std::string_view> header,
+                                        std::span<const std::string_view> cells) {
+  const std::size_t columns = header.size();
   std::vector<std::size_t> widths(columns, 1);
-  auto measure = [&widths](const std::vector<std::string>& cells) {
-    for (std::size_t column = 0; column < cells.size(); ++column) {
-      for (std::string_view line : cell_lines(cells[column])) {
-        widths[column] = std::max(widths[column], display_width(line));
-      }
-    }
-  };
-  measure(header);
-  for (const auto& row : rows) measure(row);
+  for (std::size_t column = 0; column < columns; ++column) {
+    widths[column] = std::max(widths[column], cell_width(header[column]));
+  }
+  for (std::size_t index = 0; index < cells.size(); ++index) {
+    std::size_t& width = widths[index % columns];
+    width = std::max(width, cell_width(cells[index]));
+  }
   return widths;
 }
 
@@ -283,41 +290,60 @@ std::string rule_line(const RuleStyle& style, const std::vector<std::size_t>& wi
   return line;
 }
 
-/// The text lines of one row: as many as its tallest cell, shorter cells blank below.
-void append_text_lines(std::vector<std::string>& lines, const std::vector<std::string>& cells,
-                       const std::vector<std::size_t>& widths) {
-  std::vector<std::vector<std::string_view>> columns(widths.size());
-  std::size_t height = 0;
+// One text line of a row: each cell's line `index` (blank where it has none), padded to width.
+void append_text_line(std::string& out, std::span<const std::vector<std::string_view>> lines,
+                      std::span<const std::string_view> cells, std::size_t index,
+                      const std::vector<std::size_t>& widths) {
+  out += kLeftBorder;
   for (std::size_t column = 0; column < widths.size(); ++column) {
-    if (column < cells.size()) columns[column] = cell_lines(cells[column]);
-    // A missing cell still takes one line of blanks, like an empty one.
-    height = std::max(height, std::max<std::size_t>(columns[column].size(), 1));
+    if (column > 0) out += kVerticalLines;
+    const std::size_t segment = widths[column] + 2 * kPadding;
+    const bool split = !lines.empty();
+    if (split && index >= lines[column].size()) {
+      out.append(segment, ' ');
+      continue;
+    }
+    const std::string_view text = split ? lines[column][index] : cells[column];
+    out.append(kPadding, ' ');
+    out += text;
+    out.append(widths[column] - display_width(text) + kPadding, ' ');
+  }
+  out += kRightBorder;
+}
+
+/// The text lines of one row, each followed by "\n": as many as its tallest cell, shorter
+/// cells blank below.
+void append_row(std::string& out, std::span<const std::string_view> cells,
+                const std::vector<std::size_t>& widths) {
+  const bool one_line = std::ranges::none_of(
+      cells, [](std::string_view cell) { return cell.find('\n') != std::string_view::npos; });
+  if (one_line) {
+    append_text_line(out, {}, cells, 0, widths);
+    out += '\n';
+    return;
+  }
+  std::vector<std::vector<std::string_view>> lines;
+  std::size_t height = 0;
+  for (std::string_view cell : cells) {
+    lines.push_back(cell_lines(cell));
+    height = std::max(height, lines.back().size());
   }
   for (std::size_t index = 0; index < height; ++index) {
-    std::string line(kLeftBorder);
-    for (std::size_t column = 0; column < widths.size(); ++column) {
-      if (column > 0) line += kVerticalLines;
-      const std::size_t segment = widths[column] + 2 * kPadding;
-      if (index >= columns[column].size()) {
-        line += std::string(segment, ' ');
-        continue;
-      }
-      const std::string_view text = columns[column][index];
-      line += std::string(kPadding, ' ');
-      line += text;
-      line += std::string(widths[column] - display_width(text) + kPadding, ' ');
-    }
-    line += kRightBorder;
-    lines.push_back(std::move(line));
+    append_text_line(out, lines, cells, index, widths);
+    out += '\n';
   }
 }
+
+// The size of the pieces that draw() hands on: big enough that writing them costs few system
+// calls, small enough that a table of any length takes little memory.
+constexpr std::size_t kPieceSize = 64 * 1024;
 
 }  // namespace
 
 std::size_t display_width(std::string_view text) {
   // ASCII needs no decoding: every character is a cluster of its own and one column wide,
   // except that "\r\n" is one cluster whose "\r" takes no column.
-  if (std::ranges::all_of(text, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+  if (text::is_ascii(text)) {
     std::size_t crlf = 0;
     for (std::size_t at = text.find("\r\n"); at != std::string_view::npos;
          at = text.find("\r\n", at + 2)) {
@@ -341,23 +367,51 @@ std::size_t display_width(std::string_view text) {
   return static_cast<std::size_t>(static_cast<std::ptrdiff_t>(width) + ligature_adjustment(all));
 }
 
-std::string render(const std::vector<std::string>& header,
-                   const std::vector<std::vector<std::string>>& rows) {
-  const std::vector<std::size_t> widths = content_widths(header, rows);
-  std::vector<std::string> lines;
-  lines.push_back(rule_line(kTopRule, widths));
-  append_text_lines(lines, header, widths);
+bool draw(std::span<const std::string_view> header, std::span<const std::string_view> cells,
+          const std::function<bool(std::string_view)>& sink) {
+  const std::size_t columns = header.size();
+  const std::vector<std::size_t> widths = content_widths(header, cells);
+  std::string piece;
+  piece.reserve(kPieceSize + 4096);
+  // Hands on the lines gathered so far, without the "\n" after the last one.
+  const auto flush = [&]() {
+    piece.pop_back();
+    const bool taken = sink(piece);
+    piece.clear();
+    return taken;
+  };
+  (piece += rule_line(kTopRule, widths)) += '\n';
+  append_row(piece, header, widths);
   // The line under the header is drawn even when no row follows it.
-  lines.push_back(rule_line(kHeaderRule, widths));
+  (piece += rule_line(kHeaderRule, widths)) += '\n';
   // Every line between two rows is the same.
   const std::string row_rule = rule_line(kRowRule, widths);
-  for (std::size_t index = 0; index < rows.size(); ++index) {
-    if (index > 0) lines.push_back(row_rule);
-    append_text_lines(lines, rows[index], widths);
+  for (std::size_t start = 0; columns > 0 && start < cells.size(); start += columns) {
+    if (start > 0) (piece += row_rule) += '\n';
+    append_row(piece, cells.subspan(start, columns), widths);
+    if (piece.size() >= kPieceSize && !flush()) return false;
   }
-  lines.push_back(rule_line(kBottomRule, widths));
+  (piece += rule_line(kBottomRule, widths)) += '\n';
+  return flush();
+}
 
-  return text::join_lines(lines);
+std::string render(const std::vector<std::string>& header,
+                   const std::vector<std::vector<std::string>>& rows) {
+  std::size_t columns = header.size();
+  for (const auto& row : rows) columns = std::max(columns, row.size());
+  // Missing cells are empty ones.
+  std::vector<std::string_view> head(columns), cells(columns * rows.size());
+  std::ranges::copy(header, head.begin());
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    std::ranges::copy(rows[row], cells.begin() + static_cast<std::ptrdiff_t>(row * columns));
+  }
+  std::string drawn;
+  draw(head, cells, [&drawn](std::string_view piece) {
+    if (!drawn.empty()) drawn += '\n';
+    drawn += piece;
+    return true;
+  });
+  return drawn;
 }
 
 }  // namespace table

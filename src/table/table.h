@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +16,13 @@ namespace table {
 /// no final "\n". Cells split into lines at "\n"; a row with fewer cells gets blank ones.
 std::string render(const std::vector<std::string>& header,
                    const std::vector<std::vector<std::string>>& rows);
+
+/// The same table handed to `sink` in pieces of whole lines (about 64 KiB each, lines joined
+/// by "\n", no final "\n"), so that a long one is never held whole; `cells` holds the rows one
+/// after another, as many cells each as the header. Stops at the first piece the sink refuses
+/// (returns false) and returns whether it took them all.
+bool draw(std::span<const std::string_view> header, std::span<const std::string_view> cells,
+          const std::function<bool(std::string_view)>& sink);
 
 /// The display width of a text in terminal columns: every code point up to U+00A0 (controls
 /// too) counts 1 except "\r" before "\n", wide and fullwidth 2, combining and ignorable 0,

@@ -1,6 +1,8 @@
 #include "text/text.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -56,8 +58,38 @@ Sequence sequence_at(std::string_view bytes, std::size_t pos) {
 
 }  // namespace
 
+namespace {
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+// Whether the eight bytes at `pos` (all there) are ASCII.
+bool is_ascii_word_at(std::string_view bytes, std::size_t pos) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes.data() + pos, sizeof word);
+  return (word & kHighBits) == 0;
+}
+
+}  // namespace
+
+bool is_ascii(std::string_view bytes) {
+  // Eight bytes at a time: almost every text the program reads is ASCII.
+  std::size_t pos = 0;
+  for (; pos + sizeof(std::uint64_t) <= bytes.size(); pos += sizeof(std::uint64_t)) {
+    if (!is_ascii_word_at(bytes, pos)) return false;
+  }
+  for (; pos < bytes.size(); ++pos) {
+    if (static_cast<unsigned char>(bytes[pos]) >= 0x80) return false;
+  }
+  return true;
+}
+
 bool is_valid_utf8(std::string_view bytes) {
   for (std::size_t pos = 0; pos < bytes.size();) {
+    // Source files are almost all ASCII: eight bytes without a high bit are checked at once.
+    if (pos + sizeof(std::uint64_t) <= bytes.size() && is_ascii_word_at(bytes, pos)) {
+      pos += sizeof(std::uint64_t);
+      continue;
+    }
     const Sequence sequence = sequence_at(bytes, pos);
     if (!sequence.valid) return false;
     pos += sequence.length;
@@ -77,9 +109,23 @@ char32_t decode_utf8(std::string_view text, std::size_t& pos) {
   return c;
 }
 
+namespace {
+
+bool is_ascii_white_space(unsigned char byte) {
+  return (byte >= 0x09 && byte <= 0x0D) || byte == 0x20;
+}
+
+}  // namespace
+
 std::string_view trim_start(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size()) {
+    // An ASCII byte is a whole character: no decoding needed.
+    if (const auto byte = static_cast<unsigned char>(text[pos]); byte < 0x80) {
+      if (!is_ascii_white_space(byte)) break;
+      ++pos;
+      continue;
+    }
     std::size_t next = pos;
     if (!is_white_space(decode_utf8(text, next))) break;
     pos = next;
@@ -90,6 +136,11 @@ std::string_view trim_start(std::string_view text) {
 std::string_view trim_end(std::string_view text) {
   std::size_t end = text.size();
   while (end > 0) {
+    if (const auto byte = static_cast<unsigned char>(text[end - 1]); byte < 0x80) {
+      if (!is_ascii_white_space(byte)) break;
+      --end;
+      continue;
+    }
     // Step back to the start of the last code point.
     std::size_t start = end - 1;
     while (start > 0 && end - start < 4 &&

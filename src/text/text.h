@@ -20,6 +20,9 @@ constexpr bool is_ascii_alphanumeric(char c) {
 /// Whether the code point has the Unicode White_Space property.
 bool is_white_space(char32_t c);
 
+/// Whether every byte is ASCII (below 0x80).
+bool is_ascii(std::string_view bytes);
+
 /// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);
 
