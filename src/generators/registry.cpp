@@ -266,6 +266,14 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
   return rows;
 }
 
+error::Result<void> check_entries_kept(const std::filesystem::path& path) {
+  const error::Result<std::string> content = files::read_text(path);
+  if (!content) return {};
+  const std::size_t stray_line = scan_registry(*content).stray_line;
+  if (stray_line != 0) return error::fail(stray_entry(path, stray_line));
+  return {};
+}
+
 error::Result<writers::GeneratedFile> register_module(const std::filesystem::path& root,
                                                       std::string_view feature,
                                                       std::optional<std::string_view> source,

@@ -65,6 +65,10 @@ std::string module_description(const std::filesystem::path& init_file);
 std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
                                               std::optional<std::string_view> source);
 
+/// Fails when the registry file at `path` holds an entry outside its dictionary, which a rewrite
+/// would lose; a registry that is missing or cannot be read passes (register_module meets it).
+error::Result<void> check_entries_kept(const std::filesystem::path& path);
+
 /// Adds (or updates) the entry of the feature's snake form and rewrites the registry canonically
 /// when its text changes. A registry holding an entry outside its dictionary is refused, and
 /// left as it is, since the rewrite would lose that entry.

@@ -30,12 +30,16 @@ error::Result<Messages> run_make_module(Module command) {
   const bool dry_run = command.dry_run;
   writers::ProjectScope scope(root);
   // The files edited in place are looked at before anything is written: one that leads outside
-  // the project is refused, and one that a stopped run left half rewritten is the user's to
-  // settle first.
-  for (const auto& edited : {layout::registry_path(root, source), root / source / "main.py"}) {
+  // the project is refused, and one that a stopped run left half rewritten, or a registry whose
+  // rewrite would lose an entry, is the user's to settle first.
+  const std::filesystem::path registry = layout::registry_path(root, source);
+  for (const auto& edited : {registry, root / source / "main.py"}) {
     error::Result<void> checked = scope.check_inside(edited);
     if (checked) checked = files::check_no_interrupted_rewrite(edited);
     if (!checked) return error::fail(std::move(checked).error());
+  }
+  if (auto kept = generators::registry::check_entries_kept(registry); !kept) {
+    return error::fail(std::move(kept).error());
   }
 
   using writers::append;
