@@ -46,4 +46,11 @@ inline std::unexpected<Error> fail(std::string message) {
   return std::unexpected(Error(std::move(message)));
 }
 
+/// Passes a failed result's error on unchanged, whatever the result's value:
+/// `if (!read) return error::pass(read);`
+template <typename T>
+std::unexpected<Error> pass(const Result<T>& failed) {
+  return std::unexpected(failed.error());
+}
+
 }  // namespace error

@@ -264,7 +264,7 @@ error::Result<void> copy_extended_attributes(int from, int to) {
   for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
     const char* name = names.c_str() + at;
     error::Result<std::string> value = attribute_value(from, name);
-    if (!value) return error::fail(std::move(value).error());
+    if (!value) return error::pass(value);
     if (::fsetxattr(to, name, value->data(), value->size(), 0) != 0) return last_call_failed();
   }
   return {};
@@ -280,7 +280,7 @@ error::Result<void> copy_extended_attributes(int from, int to) {
 error::Result<void> write_through_temp(const fs::path& target, std::string_view data,
                                        const Existing* replaced) {
   error::Result<TempFile> temp = create_temp_beside(target, replaced != nullptr ? 0600 : 0666);
-  if (!temp) return error::fail(std::move(temp).error());
+  if (!temp) return error::pass(temp);
   error::Result<void> filled;
   if (replaced != nullptr) {
     filled = take_over_attributes(temp->fd, replaced->info);
@@ -419,9 +419,9 @@ error::Result<void> overwrite_in_place(const Existing& file, const fs::path& tar
                                        std::string_view data) {
   const TerminationSignalsHeld held;
   error::Result<std::string> old = old_bytes(file, target);
-  if (!old) return error::fail(std::move(old).error());
+  if (!old) return error::pass(old);
   error::Result<std::optional<fs::path>> copy = keep_copy_beside(file, target, *old);
-  if (!copy) return error::fail(std::move(copy).error());
+  if (!copy) return error::pass(copy);
   error::Result<void> written = write_over(file.fd, data, file.info.st_size);
   if (!written) {
     if (!write_over(file.fd, *old, file.info.st_size) && *copy) {
@@ -459,7 +459,7 @@ error::Result<Existing> open_existing(const fs::path& target) {
 
 error::Result<void> replace_existing(const fs::path& target, std::string_view data) {
   error::Result<Existing> file = open_existing(target);
-  if (!file) return error::fail(std::move(file).error());
+  if (!file) return error::pass(file);
   error::Result<void> replaced;
   if (file->info.st_nlink > 1) {
     // Renaming would part this name from the others, which would keep the old text.
@@ -509,7 +509,7 @@ error::Result<WriteTarget> follow_links(const fs::path& path) {
 
 error::Result<fs::path> resolved(const fs::path& path) {
   error::Result<WriteTarget> target = follow_links(path);
-  if (!target) return error::fail(std::move(target).error());
+  if (!target) return error::pass(target);
   const fs::path& end = target->path.empty() ? fs::path(".") : target->path;
   if (char* real = ::realpath(end.c_str(), nullptr)) {
     fs::path found(real);

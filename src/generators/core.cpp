@@ -30,9 +30,9 @@ error::Result<std::optional<writers::GeneratedFile>> fill_module(const std::file
                                                                  bool dry_run) {
   if (module_state(path) == ModuleState::Kept) return std::nullopt;
   auto text = render::render_template("core", template_name, context);
-  if (!text) return error::fail(std::move(text).error());
+  if (!text) return error::pass(text);
   auto file = writers::write_file(path, *text, /*force=*/true, dry_run);
-  if (!file) return error::fail(std::move(file).error());
+  if (!file) return error::pass(file);
   return std::optional<writers::GeneratedFile>(std::move(*file));
 }
 
@@ -49,13 +49,13 @@ error::Result<std::vector<writers::GeneratedFile>> generate_core(
   const std::filesystem::path package = core_dir / "__init__.py";
   if (!files::exists(package)) {
     auto file = writers::write_file(package, "", /*force=*/false, dry_run);
-    if (!file) return error::fail(std::move(file).error());
+    if (!file) return error::pass(file);
     records.push_back(std::move(*file));
   }
   for (const auto& [name, template_name] : {std::pair{"config.py", "config.py.j2"},
                                             std::pair{"database.py", "database.py.j2"}}) {
     auto file = fill_module(core_dir / name, template_name, context, dry_run);
-    if (!file) return error::fail(std::move(file).error());
+    if (!file) return error::pass(file);
     if (*file) records.push_back(std::move(**file));
   }
   return records;

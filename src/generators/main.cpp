@@ -10,6 +10,7 @@
 #include <fmt/core.h>
 
 #include "files/files.h"
+#include "generators/registry.h"
 #include "layout/layout.h"
 #include "text/text.h"
 
@@ -19,14 +20,11 @@ namespace {
 
 constexpr std::string_view kStartMarker = kAutoMountBlock.front();
 constexpr std::string_view kIncludeLine = "app.include_router(_module.router)";
-constexpr std::string_view kTripleQuote = R"(""")";
 constexpr std::string_view kImportPrefix = "import ";
 constexpr std::string_view kFromPrefix = "from ";
 constexpr std::string_view kImportlibLine = "import importlib";
 constexpr std::string_view kFuturePrefix = "from __future__";
 constexpr std::string_view kAppLinePrefix = "app = FastAPI(";
-// The name the block gives the registry's dictionary.
-constexpr std::string_view kRegistryName = "modules";
 
 using Lines = std::vector<std::string>;
 using Group = std::vector<std::string>;
@@ -38,10 +36,6 @@ struct ImportHeader {
   std::size_t trailing_blanks = 0;  ///< empty lines directly before `end`
 };
 
-bool ends_with_triple_quote(std::string_view line) {
-  return text::trim_end(line).ends_with(kTripleQuote);
-}
-
 // The comments a file opens with (a shebang, an encoding line, a licence header) and the
 // blank lines among and after them. They must stay first: a shebang or an encoding line only
 // works there, and a `from __future__` import further down must stay above any other import.
@@ -50,19 +44,6 @@ std::size_t leading_comments_end(const Lines& lines) {
   std::size_t i = 0;
   while (i < lines.size() && (lines[i].starts_with('#') || text::trim(lines[i]).empty())) ++i;
   return i;
-}
-
-// The first line after the module docstring, which opens at line `start`; `start` itself when
-// there is none there.
-std::size_t docstring_end(const Lines& lines, std::size_t start) {
-  if (start >= lines.size() || !lines[start].starts_with(kTripleQuote)) return start;
-  // Six bytes at least, so that the opening quotes cannot also count as the closing ones.
-  const std::string_view first = text::trim_end(lines[start]);
-  if (first.size() >= 2 * kTripleQuote.size() && first.ends_with(kTripleQuote)) return start + 1;
-  for (std::size_t i = start + 1; i < lines.size(); ++i) {
-    if (ends_with_triple_quote(lines[i])) return i + 1;
-  }
-  return lines.size();
 }
 
 /// Where a line of Python code leaves off: in code, or inside a string literal that goes on.
@@ -261,11 +242,12 @@ std::string mounted(std::string_view text, std::string_view source) {
   Lines lines;
   for (std::string_view line : text::split_lines(text)) lines.emplace_back(line);
 
-  const std::size_t header_start = docstring_end(lines, leading_comments_end(lines));
+  const std::size_t header_start = text::docstring_end(lines, leading_comments_end(lines));
   ImportHeader header = scan_import_header(lines, header_start);
   if (!already_imported(lines, kImportlibLine, "importlib")) add_importlib(header.groups);
-  const std::string registry_import = fmt::format("from {}.modules import modules", source);
-  if (!already_imported(lines, registry_import, kRegistryName)) {
+  const std::string registry_import =
+      fmt::format("from {}.modules import {}", source, registry::kRegistryVar);
+  if (!already_imported(lines, registry_import, registry::kRegistryVar)) {
     add_registry_import(header.groups, registry_import, fmt::format("from {}.", source));
   }
 
@@ -306,7 +288,7 @@ error::Result<writers::GeneratedFile> sync_main(const std::filesystem::path& roo
   if (!files::exists(path)) return writers::GeneratedFile{path, "", writers::WriteStatus::Skipped};
 
   error::Result<std::string> text = files::read_text(path);
-  if (!text) return error::fail(std::move(text.error()));
+  if (!text) return error::pass(text);
   std::optional<std::string> edited = insert_auto_mount(*text, source_dir);
   if (!edited) return writers::GeneratedFile{path, std::move(*text), writers::WriteStatus::Skipped};
   return writers::write_file(path, *edited, /*force=*/true, dry_run);

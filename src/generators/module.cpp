@@ -37,7 +37,7 @@ error::Result<void> check_names_fit(const std::filesystem::path& module_dir,
   for (const templates::TemplateFile& record : templates::kTemplates) {
     if (record.group != "module") continue;
     error::Result<std::string> rendered = render::render_str(record.path, context);
-    if (!rendered) return error::fail(std::move(rendered).error());
+    if (!rendered) return error::pass(rendered);
     for (const auto& name : std::filesystem::path(render::strip_template_suffix(*rendered))) {
       longest = std::max(longest, name.native().size());
     }
@@ -69,13 +69,13 @@ error::Result<std::vector<writers::GeneratedFile>> generate_module(
     std::optional<std::string_view> source, bool force, bool dry_run) {
   // A name that cannot become a Python package is refused before anything is written.
   if (auto valid = check_feature_name(feature); !valid)
-    return error::fail(std::move(valid).error());
+    return error::pass(valid);
   const std::string source_dir = layout::source_or_detected(root, source);
   const std::filesystem::path module_dir =
-      root / source_dir / "modules" / naming::to_snake(feature);
+      layout::modules_dir(root, source_dir) / naming::to_snake(feature);
   const render::Context context = module_context(feature, source_dir);
   if (auto fits = check_names_fit(module_dir, context); !fits)
-    return error::fail(std::move(fits).error());
+    return error::pass(fits);
   return render::render_tree("module", context, module_dir, force, dry_run);
 }
 

@@ -42,12 +42,14 @@ std::string directory_name(const fs::path& root) {
 }
 
 /// The empty registry, written unless one exists and `force` is off.
-error::Result<void> write_registry(std::vector<writers::GeneratedFile>& files, const fs::path& root,
-                                   bool force, bool dry_run) {
+error::Result<std::vector<writers::GeneratedFile>> write_registry(const fs::path& root, bool force,
+                                                                  bool dry_run) {
   const fs::path path = layout::registry_path(root, kSource);
   if (files::exists(path) && !force) return {};
-  return writers::append(
-      files, writers::write_file(path, registry::registry_content({}), /*force=*/true, dry_run));
+  error::Result<writers::GeneratedFile> file =
+      writers::write_file(path, registry::registry_content({}), /*force=*/true, dry_run);
+  if (!file) return error::pass(file);
+  return std::vector{std::move(*file)};
 }
 
 }  // namespace
@@ -96,18 +98,17 @@ error::Result<std::vector<writers::GeneratedFile>> generate_project(
     std::string_view name, const std::filesystem::path& root, std::optional<std::string_view> title,
     std::string_view description, std::string_view version, bool force, bool dry_run) {
   // An empty project name would make pyproject.toml unusable; refuse before writing anything.
-  if (auto checked = check_project_name(name, root); !checked) return error::fail(checked.error());
+  if (auto checked = check_project_name(name, root); !checked) return error::pass(checked);
 
   const render::Context context = project_context(name, root, title, description, version);
   std::vector<writers::GeneratedFile> files;
-  using writers::append;
-  error::Result<void> step =
-      append(files, render::render_tree("project", context, root, force, dry_run));
-  if (step) step = append(files, core::generate_core(root, kSource, dry_run));
-  if (step) step = append(files, alembic::generate_alembic(root, kSource, dry_run));
-  if (step) step = write_registry(files, root, force, dry_run);
-  if (step) step = append(files, layout::write_config(root, kSource, dry_run));
-  if (!step) return error::fail(std::move(step.error()));
+  const error::Result<void> done = writers::append_in_turn(
+      files, [&] { return render::render_tree("project", context, root, force, dry_run); },
+      [&] { return core::generate_core(root, kSource, dry_run); },
+      [&] { return alembic::generate_alembic(root, kSource, dry_run); },
+      [&] { return write_registry(root, force, dry_run); },
+      [&] { return layout::write_config(root, kSource, dry_run); });
+  if (!done) return error::pass(done);
   return files;
 }
 

@@ -15,7 +15,6 @@ namespace generators::registry {
 
 namespace {
 
-constexpr std::string_view kDocstringQuotes = R"(""")";
 
 // Where the dictionary's text begins on a trimmed line that opens it ("modules", an optional
 // annotation, "=" and "{"): just past the "{". None for any other line.
@@ -132,22 +131,6 @@ void upsert(std::vector<RegistryEntry>& entries, RegistryEntry entry) {
   }
 }
 
-// The first line of the docstring that opens a module's text, trimmed; empty without one.
-std::string_view description_of(std::string_view content) {
-  const std::string_view body = text::trim_start(content);
-  if (!body.starts_with(kDocstringQuotes)) return {};
-  const std::size_t close = body.find(kDocstringQuotes, kDocstringQuotes.size());
-  if (close == std::string_view::npos) return {};
-  std::string_view docstring =
-      text::trim(body.substr(kDocstringQuotes.size(), close - kDocstringQuotes.size()));
-  const std::size_t newline = docstring.find('\n');
-  if (newline != std::string_view::npos) {
-    docstring = docstring.substr(0, newline);
-    if (docstring.ends_with('\r')) docstring.remove_suffix(1);
-  }
-  return text::trim(docstring);
-}
-
 error::Error stray_entry(const std::filesystem::path& path, std::size_t line) {
   return error::Error(fmt::format(
       "{:?} holds an entry on line {} outside the `modules` dictionary, which rewriting the "
@@ -242,7 +225,7 @@ std::vector<RegistryEntry> read_registry(const std::filesystem::path& root,
 
 std::string module_description(const std::filesystem::path& init_file) {
   const error::Result<std::string> content = files::read_text(init_file);
-  return content ? std::string(description_of(*content)) : std::string();
+  return std::string(content ? text::docstring_first_line(*content) : std::string_view());
 }
 
 std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
@@ -252,7 +235,7 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
   std::vector<RegisteredModule> rows;
   rows.reserve(entries.size());
   // One path, rewritten for each module: many thousands of them cost no path object each.
-  const std::string modules_dir = (root / source_name / "modules").native() + '/';
+  const std::string modules_dir = layout::modules_dir(root, source_name).native() + '/';
   std::string init_file;
   for (RegistryEntry& entry : entries) {
     // The key names the module's directory; the import path is only shown. An absolute name
@@ -260,7 +243,7 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
     init_file.assign(entry.name.starts_with('/') ? std::string_view() : modules_dir);
     init_file.append(entry.name).append("/__init__.py");
     const error::Result<std::string> content = files::read_text(init_file.c_str());
-    std::string description = content ? std::string(description_of(*content)) : std::string();
+    std::string description(content ? text::docstring_first_line(*content) : std::string_view());
     rows.push_back({std::move(entry.name), std::move(entry.import_path), std::move(description)});
   }
   return rows;
@@ -284,7 +267,7 @@ error::Result<writers::GeneratedFile> register_module(const std::filesystem::pat
   if (files::exists(path)) {
     // A registry that cannot be read is the user's to fix; rewriting it would lose it.
     error::Result<std::string> text = files::read_text(path);
-    if (!text) return error::fail(std::move(text.error()));
+    if (!text) return error::pass(text);
     current = std::move(*text);
   }
   std::vector<RegistryEntry> entries;

@@ -61,9 +61,13 @@ std::string source_or_detected(const std::filesystem::path& root,
   return source ? std::string(*source) : source_dir_name(root);
 }
 
+std::filesystem::path modules_dir(const std::filesystem::path& root, std::string_view source) {
+  return root / source / "modules";
+}
+
 std::filesystem::path registry_path(const std::filesystem::path& root,
                                     std::optional<std::string_view> source) {
-  return root / source_or_detected(root, source) / "modules" / "__init__.py";
+  return modules_dir(root, source_or_detected(root, source)) / "__init__.py";
 }
 
 error::Result<writers::GeneratedFile> write_config(const std::filesystem::path& root,

@@ -27,7 +27,10 @@ std::string source_dir_name(const std::filesystem::path& root);
 std::string source_or_detected(const std::filesystem::path& root,
                                std::optional<std::string_view> source);
 
-/// root / source / "modules" / "__init__.py", the source being `source` when given.
+/// root / source / "modules": the folder of the module registry and of every module package.
+std::filesystem::path modules_dir(const std::filesystem::path& root, std::string_view source);
+
+/// modules_dir / "__init__.py", the source being `source` when given.
 std::filesystem::path registry_path(const std::filesystem::path& root,
                                     std::optional<std::string_view> source);
 

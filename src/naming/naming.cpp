@@ -2,6 +2,8 @@
 
 #include <utf8proc.h>
 
+#include "text/text.h"
+
 namespace naming {
 
 namespace {
@@ -26,28 +28,18 @@ std::size_t capital_word_length(std::string_view text, std::size_t pos) {
   return run_end(text, capitals_end, is_small) - pos;
 }
 
-// Appends the code point as UTF-8.
-void append_code_point(std::string& out, utf8proc_int32_t c) {
-  utf8proc_uint8_t buffer[4];
-  const utf8proc_ssize_t length = utf8proc_encode_char(c, buffer);
-  out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
-}
-
 // Maps every character of the text through `map`; bytes that are not UTF-8 are kept as they are.
 template <typename Map>
-void append_mapped(std::string& out, std::string_view text, Map map) {
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-  const auto size = static_cast<utf8proc_ssize_t>(text.size());
-  for (utf8proc_ssize_t pos = 0; pos < size;) {
-    utf8proc_int32_t c;
-    const utf8proc_ssize_t length = utf8proc_iterate(bytes + pos, size - pos, &c);
-    if (length <= 0) {
-      out += text[static_cast<std::size_t>(pos)];
-      ++pos;
-      continue;
+void append_mapped(std::string& out, std::string_view word, Map map) {
+  for (std::size_t pos = 0; pos < word.size();) {
+    const text::Utf8Char character = text::utf8_char_at(word, pos);
+    if (character.valid) {
+      const auto mapped = map(static_cast<utf8proc_int32_t>(character.code_point));
+      text::append_utf8(out, static_cast<char32_t>(mapped));
+    } else {
+      out.append(word.substr(pos, character.length));
     }
-    append_code_point(out, map(c));
-    pos += length;
+    pos += character.length;
   }
 }
 
@@ -98,17 +90,9 @@ std::vector<std::string> split_words(std::string_view text) {
 std::string capitalize(std::string_view word) {
   std::string out;
   if (word.empty()) return out;
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(word.data());
-  utf8proc_int32_t first;
-  utf8proc_ssize_t length =
-      utf8proc_iterate(bytes, static_cast<utf8proc_ssize_t>(word.size()), &first);
-  if (length <= 0) {
-    out += word.front();
-    length = 1;
-  } else {
-    append_code_point(out, utf8proc_toupper(first));
-  }
-  append_mapped(out, word.substr(static_cast<std::size_t>(length)), utf8proc_tolower);
+  const std::size_t first = text::utf8_char_at(word, 0).length;
+  append_mapped(out, word.substr(0, first), utf8proc_toupper);
+  append_mapped(out, word.substr(first), utf8proc_tolower);
   return out;
 }
 

@@ -190,7 +190,7 @@ error::Result<std::string> render_str(std::string_view text, const Context& cont
     }
     ExpressionParser parser(text, pos + 2, line, context);
     auto value = parser.evaluate();
-    if (!value) return error::fail(std::move(value).error());
+    if (!value) return error::pass(value);
     out += *value;
     pos = parser.pos();
     line = parser.line();
@@ -256,7 +256,7 @@ error::Result<std::vector<writers::GeneratedFile>> render_tree(std::string_view 
           fmt::format("failed to render template {}/{}", group, *rendered_path)));
     }
     auto file = writers::write_file(join_under(root, output_path), *content, force, dry_run);
-    if (!file) return error::fail(std::move(file).error());
+    if (!file) return error::pass(file);
     written.push_back(std::move(*file));
   }
   return written;

@@ -44,19 +44,9 @@ constexpr utf8proc_int32_t kEmojiPresentation = 0xFE0F;
 
 std::vector<utf8proc_int32_t> decode(std::string_view text) {
   std::vector<utf8proc_int32_t> code_points;
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-  auto remaining = static_cast<utf8proc_ssize_t>(text.size());
-  while (remaining > 0) {
-    utf8proc_int32_t code_point = 0;
-    utf8proc_ssize_t length = utf8proc_iterate(bytes, remaining, &code_point);
-    // A stray byte shows as one replacement character, as a terminal would draw it.
-    if (length <= 0) {
-      code_point = 0xFFFD;
-      length = 1;
-    }
-    code_points.push_back(code_point);
-    bytes += length;
-    remaining -= length;
+  // A stray byte shows as a replacement character, as a terminal would draw it.
+  for (std::size_t pos = 0; pos < text.size();) {
+    code_points.push_back(static_cast<utf8proc_int32_t>(text::decode_utf8(text, pos)));
   }
   return code_points;
 }

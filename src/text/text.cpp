@@ -97,16 +97,40 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
-char32_t decode_utf8(std::string_view text, std::size_t& pos) {
+Utf8Char utf8_char_at(std::string_view text, std::size_t pos) {
   const Sequence sequence = sequence_at(text, pos);
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const std::size_t start = pos;
-  pos += sequence.length;
-  if (!sequence.valid) return kReplacement;
-  if (sequence.length == 1) return byte(start);
-  char32_t c = byte(start) & (0x7F >> sequence.length);
-  for (std::size_t i = 1; i < sequence.length; ++i) c = (c << 6) | (byte(start + i) & 0x3F);
-  return c;
+  if (!sequence.valid) return {kReplacement, sequence.length, false};
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[pos + i]); };
+  if (sequence.length == 1) return {byte(0), 1, true};
+  char32_t c = byte(0) & (0x7F >> sequence.length);
+  for (std::size_t i = 1; i < sequence.length; ++i) c = (c << 6) | (byte(i) & 0x3F);
+  return {c, sequence.length, true};
+}
+
+char32_t decode_utf8(std::string_view text, std::size_t& pos) {
+  const Utf8Char character = utf8_char_at(text, pos);
+  pos += character.length;
+  return character.code_point;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = kReplacement;
+  const auto unit = [](char32_t bits) { return static_cast<char>(bits); };
+  if (c < 0x80) {
+    out += unit(c);
+  } else if (c < 0x800) {
+    out += unit(0xC0 | (c >> 6));
+    out += unit(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += unit(0xE0 | (c >> 12));
+    out += unit(0x80 | ((c >> 6) & 0x3F));
+    out += unit(0x80 | (c & 0x3F));
+  } else {
+    out += unit(0xF0 | (c >> 18));
+    out += unit(0x80 | ((c >> 12) & 0x3F));
+    out += unit(0x80 | ((c >> 6) & 0x3F));
+    out += unit(0x80 | (c & 0x3F));
+  }
 }
 
 namespace {
@@ -211,6 +235,31 @@ std::string lossy_utf8(std::string_view bytes) {
     pos += sequence.length;
   }
   return out;
+}
+
+std::string_view docstring_first_line(std::string_view content) {
+  const std::string_view body = trim_start(content);
+  if (!body.starts_with(kTripleQuote)) return {};
+  const std::size_t close = body.find(kTripleQuote, kTripleQuote.size());
+  if (close == std::string_view::npos) return {};
+  std::string_view docstring = trim(body.substr(kTripleQuote.size(), close - kTripleQuote.size()));
+  const std::size_t newline = docstring.find('\n');
+  if (newline != std::string_view::npos) {
+    docstring = docstring.substr(0, newline);
+    if (docstring.ends_with('\r')) docstring.remove_suffix(1);
+  }
+  return trim(docstring);
+}
+
+std::size_t docstring_end(const std::vector<std::string>& lines, std::size_t start) {
+  if (start >= lines.size() || !lines[start].starts_with(kTripleQuote)) return start;
+  // Six bytes at least, so that the opening quotes cannot also count as the closing ones.
+  const std::string_view first = trim_end(lines[start]);
+  if (first.size() >= 2 * kTripleQuote.size() && first.ends_with(kTripleQuote)) return start + 1;
+  for (std::size_t i = start + 1; i < lines.size(); ++i) {
+    if (trim_end(lines[i]).ends_with(kTripleQuote)) return i + 1;
+  }
+  return lines.size();
 }
 
 double jaro_similarity(std::string_view a, std::string_view b) {

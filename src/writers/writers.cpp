@@ -92,7 +92,7 @@ error::Result<void> ProjectScope::State::check_leads_inside(const fs::path& path
                                                             const fs::path& leads_to) {
   if (!resolved_root) {
     error::Result<fs::path> found = files::resolved(root);
-    if (!found) return error::fail(std::move(found).error());
+    if (!found) return error::pass(found);
     resolved_root = std::move(*found);
   }
   if (within(leads_to, *resolved_root)) return {};
@@ -103,7 +103,7 @@ error::Result<void> ProjectScope::State::check_leads_inside(const fs::path& path
 
 error::Result<void> ProjectScope::State::check_inside(const fs::path& link) {
   const error::Result<fs::path> leads_to = files::resolved(link);
-  if (!leads_to) return error::fail(leads_to.error());
+  if (!leads_to) return error::pass(leads_to);
   return check_leads_inside(link, *leads_to);
 }
 
@@ -170,10 +170,10 @@ error::Result<GeneratedFile> write_file(const std::filesystem::path& path, std::
   if (dry_run) return GeneratedFile{path, std::string(content), WriteStatus::DryRun};
   // Parents are made before the existence test, so even a skipped file has its directory.
   if (error::Result<void> made = make_parent(path); !made) {
-    return error::fail(std::move(made).error());
+    return error::pass(made);
   }
   error::Result<files::WriteTarget> target = files::follow_links(path);
-  if (!target) return error::fail(std::move(target).error());
+  if (!target) return error::pass(target);
   if (target->info && !force) {
     return GeneratedFile{path, std::string(content), WriteStatus::Skipped};
   }
@@ -181,12 +181,12 @@ error::Result<GeneratedFile> write_file(const std::filesystem::path& path, std::
   const bool file_or_nothing = !target->info || S_ISREG(target->info->st_mode);
   if (active_scope != nullptr && target->path != path && file_or_nothing) {
     if (error::Result<void> inside = active_scope->check_inside(path); !inside) {
-      return error::fail(std::move(inside).error());
+      return error::pass(inside);
     }
   }
   std::string data = with_final_line_feed(content);
   if (error::Result<void> written = files::replace_target(*target, data); !written) {
-    return error::fail(std::move(written).error());
+    return error::pass(written);
   }
   return GeneratedFile{path, std::move(data), WriteStatus::Created};
 }
@@ -205,14 +205,14 @@ std::vector<std::string> report(std::span<const GeneratedFile> files, bool dry_r
 
 error::Result<void> append(std::vector<GeneratedFile>& files,
                            error::Result<std::vector<GeneratedFile>> step) {
-  if (!step) return error::fail(std::move(step.error()));
+  if (!step) return error::pass(step);
   files.insert(files.end(), std::make_move_iterator(step->begin()),
                std::make_move_iterator(step->end()));
   return {};
 }
 
 error::Result<void> append(std::vector<GeneratedFile>& files, error::Result<GeneratedFile> step) {
-  if (!step) return error::fail(std::move(step.error()));
+  if (!step) return error::pass(step);
   files.push_back(std::move(*step));
   return {};
 }

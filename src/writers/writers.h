@@ -65,6 +65,15 @@ error::Result<void> append(std::vector<GeneratedFile>& files,
                            error::Result<std::vector<GeneratedFile>> step);
 error::Result<void> append(std::vector<GeneratedFile>& files, error::Result<GeneratedFile> step);
 
+/// Runs the generator steps in turn, appending the records of each, and stops at the first that
+/// fails (whose error it hands on): what the steps before it wrote stays written.
+template <typename... Steps>
+error::Result<void> append_in_turn(std::vector<GeneratedFile>& files, Steps&&... steps) {
+  error::Result<void> done;
+  (void)(static_cast<bool>(done = append(files, steps())) && ...);
+  return done;
+}
+
 /// The run report, one line per record for the command to print: "[created] path",
 /// "[skipped] path", "[dry-run] path", each label in its colour, with a yellow "[dry-run] "
 /// prefix in a dry run. Paths show invalid UTF-8 as U+FFFD and control characters escaped.

@@ -28,11 +28,11 @@ error::Result<Messages> run_init_alembic(Alembic command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   // Of runs at once, only the first may report the files it found missing as created.
   const error::Result<files::DirectoryLock> lock = lock_project(root);
-  if (!lock) return error::fail(lock.error());
+  if (!lock) return error::pass(lock);
   const std::string source = layout::source_dir_name(root);
   const writers::ProjectScope scope(root);
   auto files = generators::alembic::generate_alembic(root, source, command.dry_run);
-  if (!files) return error::fail(std::move(files).error());
+  if (!files) return error::pass(files);
   Messages messages = writers::report(*files, command.dry_run);
   // Shown after every generation, skipped files and dry runs included: the steps still apply.
   messages.push_back(style::Cyan{kNextSteps}.str());

@@ -24,7 +24,7 @@ error::Result<Messages> run_make_module(Module command) {
   // Runs in one project take turns: each reads the registry and main.py, adds to them and
   // writes them back, so two at once would each drop what the other added.
   const error::Result<files::DirectoryLock> lock = lock_project(root);
-  if (!lock) return error::fail(lock.error());
+  if (!lock) return error::pass(lock);
   // Decided once: nothing the steps write changes which source directory the project uses.
   const std::string source = layout::source_dir_name(root);
   const bool dry_run = command.dry_run;
@@ -36,24 +36,22 @@ error::Result<Messages> run_make_module(Module command) {
   for (const auto& edited : {registry, root / source / "main.py"}) {
     error::Result<void> checked = scope.check_inside(edited);
     if (checked) checked = files::check_no_interrupted_rewrite(edited);
-    if (!checked) return error::fail(std::move(checked).error());
+    if (!checked) return error::pass(checked);
   }
-  if (auto kept = generators::registry::check_entries_kept(registry); !kept) {
-    return error::fail(std::move(kept).error());
-  }
+  const error::Result<void> kept = generators::registry::check_entries_kept(registry);
+  if (!kept) return error::pass(kept);
 
-  using writers::append;
   std::vector<writers::GeneratedFile> files;
-  error::Result<void> step = append(
+  const error::Result<void> done = writers::append_in_turn(
       files,
-      generators::module::generate_module(command.feature, root, source, command.force, dry_run));
-  if (step) step = append(files, generators::core::generate_core(root, source, dry_run));
-  if (step) {
-    step = append(files,
-                  generators::registry::register_module(root, command.feature, source, dry_run));
-  }
-  if (step) step = append(files, generators::main::sync_main(root, source, dry_run));
-  if (!step) return error::fail(std::move(step).error());
+      [&] {
+        return generators::module::generate_module(command.feature, root, source, command.force,
+                                                   dry_run);
+      },
+      [&] { return generators::core::generate_core(root, source, dry_run); },
+      [&] { return generators::registry::register_module(root, command.feature, source, dry_run); },
+      [&] { return generators::main::sync_main(root, source, dry_run); });
+  if (!done) return error::pass(done);
 
   Messages messages = writers::report(files, command.dry_run);
 

@@ -36,7 +36,7 @@ fs::path project_directory(const fs::path& base, std::string_view name) {
 error::Result<void> check_target(const fs::path& target, bool force) {
   if (!files::exists(target)) return {};
   error::Result<bool> occupied = files::has_entry(target);
-  if (!occupied) return error::fail(std::move(occupied.error()));
+  if (!occupied) return error::pass(occupied);
   if (*occupied && !force) {
     return error::fail(
         fmt::format("Directory {} already exists and is not empty. Use --force to overwrite.",
@@ -71,9 +71,9 @@ error::Result<Messages> run_new(New command) {
     (void)files::create_dir_all(target);
   }
   const error::Result<files::DirectoryLock> lock = lock_project(target);
-  if (!lock) return error::fail(lock.error());
+  if (!lock) return error::pass(lock);
   if (auto checked = check_target(target, command.force); !checked) {
-    return error::fail(std::move(checked).error());
+    return error::pass(checked);
   }
 
   const writers::ProjectScope scope(target);
@@ -82,7 +82,7 @@ error::Result<Messages> run_new(New command) {
   error::Result<std::vector<writers::GeneratedFile>> files =
       generators::project::generate_project(command.name, target, title, command.description,
                                             kNewProjectVersion, command.force, command.dry_run);
-  if (!files) return error::fail(std::move(files.error()));
+  if (!files) return error::pass(files);
 
   Messages messages = writers::report(*files, command.dry_run);
   if (command.dry_run) return messages;
