@@ -249,43 +249,52 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
   return rows;
 }
 
-error::Result<void> check_entries_kept(const std::filesystem::path& path) {
-  const error::Result<std::string> content = files::read_text(path);
-  if (!content) return {};
-  const std::size_t stray_line = scan_registry(*content).stray_line;
-  if (stray_line != 0) return error::fail(stray_entry(path, stray_line));
-  return {};
+error::Result<Registration> plan_registration(const std::filesystem::path& root,
+                                              std::string_view feature,
+                                              std::optional<std::string_view> source) {
+  const std::string source_name = layout::source_or_detected(root, source);
+  Registration plan{layout::registry_path(root, source_name), std::string(), false};
+  std::optional<std::string> current;  // the registry as it stands, when there is one
+  if (files::exists(plan.path)) {
+    // A registry that cannot be read is the user's to fix; rewriting it would lose it.
+    error::Result<std::string> text = files::read_text(plan.path);
+    if (!text) {
+      plan.content = error::pass(text);
+      return plan;
+    }
+    current = std::move(*text);
+  }
+  std::vector<RegistryEntry> entries;
+  if (current) {
+    RegistryText read = scan_registry(*current);
+    if (read.stray_line != 0) return error::fail(stray_entry(plan.path, read.stray_line));
+    entries = std::move(read.entries);
+  }
+  std::string key = naming::to_snake(feature);
+  std::string import_path = fmt::format("{}.modules.{}", source_name, key);
+  upsert(entries, {std::move(key), std::move(import_path)});
+  plan.content = registry_content(entries);
+  plan.unchanged = current && text::strip_trailing_newlines(*current) ==
+                                  text::strip_trailing_newlines(*plan.content);
+  return plan;
+}
+
+error::Result<writers::GeneratedFile> write_registration(Registration plan, bool dry_run) {
+  if (!plan.content) return error::pass(plan.content);
+  if (plan.unchanged) {
+    return writers::GeneratedFile{std::move(plan.path), std::move(*plan.content),
+                                  writers::WriteStatus::Skipped};
+  }
+  return writers::write_file(plan.path, *plan.content, /*force=*/true, dry_run);
 }
 
 error::Result<writers::GeneratedFile> register_module(const std::filesystem::path& root,
                                                       std::string_view feature,
                                                       std::optional<std::string_view> source,
                                                       bool dry_run) {
-  const std::string source_name = layout::source_or_detected(root, source);
-  std::filesystem::path path = layout::registry_path(root, source_name);
-  std::optional<std::string> current;  // the registry as it stands, when there is one
-  if (files::exists(path)) {
-    // A registry that cannot be read is the user's to fix; rewriting it would lose it.
-    error::Result<std::string> text = files::read_text(path);
-    if (!text) return error::pass(text);
-    current = std::move(*text);
-  }
-  std::vector<RegistryEntry> entries;
-  if (current) {
-    RegistryText read = scan_registry(*current);
-    if (read.stray_line != 0) return error::fail(stray_entry(path, read.stray_line));
-    entries = std::move(read.entries);
-  }
-  std::string key = naming::to_snake(feature);
-  std::string import_path = fmt::format("{}.modules.{}", source_name, key);
-  upsert(entries, {std::move(key), std::move(import_path)});
-  std::string content = registry_content(entries);
-  if (current &&
-      text::strip_trailing_newlines(*current) == text::strip_trailing_newlines(content)) {
-    return writers::GeneratedFile{std::move(path), std::move(content),
-                                  writers::WriteStatus::Skipped};
-  }
-  return writers::write_file(path, content, /*force=*/true, dry_run);
+  error::Result<Registration> plan = plan_registration(root, feature, source);
+  if (!plan) return error::pass(plan);
+  return write_registration(std::move(*plan), dry_run);
 }
 
 }  // namespace generators::registry

@@ -65,13 +65,28 @@ std::string module_description(const std::filesystem::path& init_file);
 std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
                                               std::optional<std::string_view> source);
 
-/// Fails when the registry file at `path` holds an entry outside its dictionary, which a rewrite
-/// would lose; a registry that is missing or cannot be read passes (register_module meets it).
-error::Result<void> check_entries_kept(const std::filesystem::path& path);
+/// What registering a module writes, decided before a run writes anything.
+struct Registration {
+  std::filesystem::path path;
+  /// The registry's new, canonical text; or why the registry there cannot be read, which fails
+  /// the registration when its turn comes.
+  error::Result<std::string> content;
+  /// Whether the registry holds that text already (then it is reported skipped).
+  bool unchanged = false;
+};
 
-/// Adds (or updates) the entry of the feature's snake form and rewrites the registry canonically
-/// when its text changes. A registry holding an entry outside its dictionary is refused, and
-/// left as it is, since the rewrite would lose that entry.
+/// Reads the registry and decides its text with the entry of the feature's snake form added
+/// (or updated). Fails, so that nothing need be written, when the registry holds an entry
+/// outside its dictionary, which the rewrite would lose.
+error::Result<Registration> plan_registration(const std::filesystem::path& root,
+                                              std::string_view feature,
+                                              std::optional<std::string_view> source);
+
+/// Writes a planned registration, or reports it skipped when the text is unchanged.
+error::Result<writers::GeneratedFile> write_registration(Registration plan, bool dry_run);
+
+/// plan_registration, then write_registration: adds (or updates) the entry of the feature's
+/// snake form and rewrites the registry canonically when its text changes.
 error::Result<writers::GeneratedFile> register_module(const std::filesystem::path& root,
                                                       std::string_view feature,
                                                       std::optional<std::string_view> source,

@@ -32,14 +32,14 @@ error::Result<Messages> run_make_module(Module command) {
   // The files edited in place are looked at before anything is written: one that leads outside
   // the project is refused, and one that a stopped run left half rewritten, or a registry whose
   // rewrite would lose an entry, is the user's to settle first.
-  const std::filesystem::path registry = layout::registry_path(root, source);
-  for (const auto& edited : {registry, root / source / "main.py"}) {
+  for (const auto& edited : {layout::registry_path(root, source), root / source / "main.py"}) {
     error::Result<void> checked = scope.check_inside(edited);
     if (checked) checked = files::check_no_interrupted_rewrite(edited);
     if (!checked) return error::pass(checked);
   }
-  const error::Result<void> kept = generators::registry::check_entries_kept(registry);
-  if (!kept) return error::pass(kept);
+  error::Result<generators::registry::Registration> registration =
+      generators::registry::plan_registration(root, command.feature, source);
+  if (!registration) return error::pass(registration);
 
   std::vector<writers::GeneratedFile> files;
   const error::Result<void> done = writers::append_in_turn(
@@ -49,7 +49,7 @@ error::Result<Messages> run_make_module(Module command) {
                                                    dry_run);
       },
       [&] { return generators::core::generate_core(root, source, dry_run); },
-      [&] { return generators::registry::register_module(root, command.feature, source, dry_run); },
+      [&] { return generators::registry::write_registration(std::move(*registration), dry_run); },
       [&] { return generators::main::sync_main(root, source, dry_run); });
   if (!done) return error::pass(done);
 
