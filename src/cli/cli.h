@@ -22,7 +22,7 @@ std::filesystem::path resolve_dir(const std::filesystem::path& dir);
 
 /// The project's one lock, taken by every command that writes: on the directory `dir`, or the
 /// nearest one above it while it is missing. A lock that another process holds is announced at
-/// once on standard error, and the run gives up after files::kLockWait.
+/// once on standard error, and the run gives up after files::kLockWaitSeconds.
 error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir);
 
 // The commands, each in src/cli/commands/.

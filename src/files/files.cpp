@@ -1,14 +1,15 @@
 #include "files/files.h"
 
-#include <cerrno>
-#include <algorithm>
-#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
 #include <thread>
 
 #include <fmt/core.h>
@@ -187,7 +188,7 @@ DirectoryLock::~DirectoryLock() {
 
 error::Result<DirectoryLock> lock_directory(
     const std::filesystem::path& path,
-    const std::function<void(const std::filesystem::path&)>& on_busy) {
+    void (*on_busy)(const std::filesystem::path& directory)) {
   std::filesystem::path directory = path.empty() ? "." : path;
   int fd = -1;
   while ((fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
@@ -201,7 +202,7 @@ error::Result<DirectoryLock> lock_directory(
   LockAttempt attempt = try_lock(fd);
   if (attempt == LockAttempt::Busy) {
     on_busy(directory);
-    attempt = wait_for_lock(fd, std::chrono::steady_clock::now() + kLockWait);
+    attempt = wait_for_lock(fd, std::chrono::steady_clock::now() + std::chrono::seconds(kLockWaitSeconds));
   }
   switch (attempt) {
     case LockAttempt::Locked:
@@ -209,7 +210,7 @@ error::Result<DirectoryLock> lock_directory(
     case LockAttempt::Busy:
       return error::fail(fmt::format(
           "directory {:?} is locked by another process; gave up after {} seconds",
-          text::lossy_utf8(directory.native()), kLockWait.count()));
+          text::lossy_utf8(directory.native()), kLockWaitSeconds));
     case LockAttempt::Failed:
       break;
   }

@@ -2,9 +2,7 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <filesystem>
-#include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -76,14 +74,14 @@ class DirectoryLock {
 };
 
 /// How long a run waits for a directory that another process holds locked before it gives up.
-inline constexpr std::chrono::seconds kLockWait{30};
+inline constexpr int kLockWaitSeconds = 30;
 
 /// Locks the directory at `path`, or where nothing stands there yet the nearest directory that
 /// exists above it. When another process holds the lock, `on_busy` is told that directory once
-/// and the wait lasts at most kLockWait; then it fails with an error naming the directory. Best
+/// and the wait lasts at most kLockWaitSeconds; then it fails with an error naming the directory. Best
 /// effort otherwise: where no directory can be opened or locked, the run goes on unlocked.
 error::Result<DirectoryLock> lock_directory(
     const std::filesystem::path& path,
-    const std::function<void(const std::filesystem::path&)>& on_busy);
+    void (*on_busy)(const std::filesystem::path& directory));
 
 }  // namespace files
