@@ -14,4 +14,5 @@ const bool kNamingCases = testing_support::register_unit_cases(
                                      naming::to_snake(in[0]), naming::to_kebab(in[0]),
                                      naming::to_pascal(in[0]), naming::to_title(in[0]));
                 }},
-               {"plural", [](const auto& in) { return naming::to_plural(in[0]); }}});
+               {"plural", [](const auto& in) { return naming::to_plural(in[0]); }},
+               {"capitalize", [](const auto& in) { return naming::capitalize(in[0]); }}});
