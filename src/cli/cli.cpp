@@ -52,8 +52,8 @@ std::filesystem::path resolve_dir(const std::filesystem::path& dir) {
 error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir) {
   return files::lock_directory(dir, [](const std::filesystem::path& locked) {
     const std::string notice =
-        fmt::format("Directory {:?} is locked by another process; waiting up to {} seconds...",
-                    text::lossy_utf8(locked.native()), files::kLockWaitSeconds);
+        fmt::format("Directory {} is locked by another process; waiting up to {} seconds...",
+                    files::quoted(locked), files::kLockWaitSeconds);
     // A notice only: whether it could be shown or not, the run's outcome decides the status.
     (void)style::print_line(style::Stream::Stderr, style::Yellow{notice}.str());
   });

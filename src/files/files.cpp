@@ -166,10 +166,12 @@ error::Result<void> write_all(int fd, std::string_view bytes) {
   return {};
 }
 
+std::string quoted(const std::filesystem::path& path) {
+  return fmt::format("{:?}", text::lossy_utf8(path.native()));
+}
+
 error::Error not_regular_file(const std::filesystem::path& path, mode_t mode) {
-  // Shown escaped, as names are in every error line.
-  return error::Error(fmt::format("{:?} is {}, not a regular file", text::lossy_utf8(path.native()),
-                                  kind_of(mode)));
+  return error::Error(fmt::format("{} is {}, not a regular file", quoted(path), kind_of(mode)));
 }
 
 std::size_t longest_file_name(const std::filesystem::path& path) {
@@ -202,15 +204,16 @@ error::Result<DirectoryLock> lock_directory(
   LockAttempt attempt = try_lock(fd);
   if (attempt == LockAttempt::Busy) {
     on_busy(directory);
-    attempt = wait_for_lock(fd, std::chrono::steady_clock::now() + std::chrono::seconds(kLockWaitSeconds));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLockWaitSeconds);
+    attempt = wait_for_lock(fd, deadline);
   }
   switch (attempt) {
     case LockAttempt::Locked:
       return lock;
     case LockAttempt::Busy:
       return error::fail(fmt::format(
-          "directory {:?} is locked by another process; gave up after {} seconds",
-          text::lossy_utf8(directory.native()), kLockWaitSeconds));
+          "directory {} is locked by another process; gave up after {} seconds", quoted(directory),
+          kLockWaitSeconds));
     case LockAttempt::Failed:
       break;
   }

@@ -47,6 +47,9 @@ error::Result<std::string> read_text(const std::filesystem::path& path,
 /// path object for each.
 error::Result<std::string> read_text(const char* path, std::size_t max_bytes = kUnlimited);
 
+/// A path as error lines name it: in double quotes, escaped, bytes that are not UTF-8 as U+FFFD.
+std::string quoted(const std::filesystem::path& path);
+
 /// The error for a path where a regular file is needed and `mode` says something else stands.
 error::Error not_regular_file(const std::filesystem::path& path, mode_t mode);
 

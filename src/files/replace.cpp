@@ -21,7 +21,6 @@
 
 #include "files/descriptor.h"
 #include "files/files.h"
-#include "text/text.h"
 
 namespace files {
 
@@ -129,11 +128,6 @@ error::Result<void> close_checked(int fd) {
 }
 
 error::Result<void> last_call_failed() { return error::fail(error::Error::from_errno(errno)); }
-
-std::string quoted(const fs::path& path) {
-  // Shown escaped, as names are in every error line.
-  return fmt::format("{:?}", text::lossy_utf8(path.native()));
-}
 
 // Six name characters that differ from call to call and from process to process.
 std::string temp_suffix(unsigned attempt) {

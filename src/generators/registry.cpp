@@ -133,9 +133,9 @@ void upsert(std::vector<RegistryEntry>& entries, RegistryEntry entry) {
 
 error::Error stray_entry(const std::filesystem::path& path, std::size_t line) {
   return error::Error(fmt::format(
-      "{:?} holds an entry on line {} outside the `modules` dictionary, which rewriting the "
+      "{} holds an entry on line {} outside the `modules` dictionary, which rewriting the "
       "registry would lose: move it into the dictionary or remove it, then run the command again",
-      text::lossy_utf8(path.native()), line));
+      files::quoted(path), line));
 }
 
 }  // namespace

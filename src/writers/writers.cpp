@@ -96,9 +96,8 @@ error::Result<void> ProjectScope::State::check_leads_inside(const fs::path& path
     resolved_root = std::move(*found);
   }
   if (within(leads_to, *resolved_root)) return {};
-  return error::fail(fmt::format("{:?} leads to {:?}, outside the project",
-                                 text::lossy_utf8(path.native()),
-                                 text::lossy_utf8(leads_to.native())));
+  return error::fail(fmt::format("{} leads to {}, outside the project", files::quoted(path),
+                                 files::quoted(leads_to)));
 }
 
 error::Result<void> ProjectScope::State::check_inside(const fs::path& link) {
