@@ -15,7 +15,6 @@ namespace generators::registry {
 
 namespace {
 
-
 // Where the dictionary's text begins on a trimmed line that opens it ("modules", an optional
 // annotation, "=" and "{"): just past the "{". None for any other line.
 std::optional<std::size_t> dictionary_start(std::string_view line) {
