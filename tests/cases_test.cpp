@@ -10,6 +10,8 @@
 //   given PATH ENTRY           "<dir>", "<fifo>", "-> TARGET" (a symbolic link) or "=> PATH" (a
 //                              second name of an entry made before)
 //   cd PATH                    later runs start in PATH (below the temporary directory)
+//   cd PATH <gone>             the same, but each run removes PATH once it is in it, before
+//                              the program starts (PATH must be an empty directory)
 //   limit BYTES                later runs may write files of at most BYTES
 //   run [ARG]...               runs the program: "> status S", then stdout ("> out|" lines)
 //                              and stderr ("> err|" lines)
@@ -60,6 +62,7 @@ struct Case {
     std::vector<std::string> argv = bracketed(line);
     argv.insert(argv.begin(), other_program ? other_program : brintle_path().string());
     RunOptions run_options = options;
+    if (options.cwd_gone) fs::create_directories(options.cwd);
     if (terminal) {
       run_options.out = run_options.err = Sink::Terminal;
       run_options.env["TERM"] = "xterm-256color";
@@ -103,7 +106,8 @@ Directive case_directive() {
         make_tree(c->root, {{path, entry}});
       }
     } else if (keyword == "cd") {
-      c->options.cwd = c->root / decoded(rest);
+      c->options.cwd_gone = rest.ends_with(" <gone>");
+      c->options.cwd = c->root / decoded(rest.substr(0, rest.find(" <gone>")));
     } else if (keyword == "limit") {
       c->options.file_size_limit = std::stoul(rest);
     } else if (keyword == "run" || keyword == "tty") {

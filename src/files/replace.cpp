@@ -510,7 +510,8 @@ error::Result<fs::path> resolved(const fs::path& path) {
     std::free(real);
     return found;
   }
-  if (errno != ENOENT || !end.has_relative_path()) {
+  // "." that cannot be resolved (the working directory is gone) has nothing above to climb to.
+  if (errno != ENOENT || !end.has_relative_path() || end == ".") {
     return error::fail(error::Error::from_errno(errno));
   }
   // Not there yet: where its directory leads, and its name.

@@ -59,6 +59,7 @@ void wire(int fd, Sink sink, int captured) {
   const rlimit no_core{0, 0};
   ::setrlimit(RLIMIT_CORE, &no_core);
   if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) _exit(126);
+  if (options.cwd_gone && ::rmdir(options.cwd.c_str()) != 0) _exit(126);
   set_env(options);
   ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
   wire(1, options.out, out);

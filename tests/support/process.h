@@ -27,6 +27,7 @@ enum class Sink {
 /// Every member has a default, so designated initializers may name only some of them.
 struct RunOptions {
   std::filesystem::path cwd = {};                              ///< empty: the test's cwd
+  bool cwd_gone = false;  ///< the child removes `cwd` once it is in it, before the program starts
   std::map<std::string, std::optional<std::string>> env = {};  ///< set (value) or unset (nullopt)
   Sink out = Sink::Pipe;
   Sink err = Sink::Pipe;
