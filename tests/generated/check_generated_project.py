@@ -14,6 +14,7 @@ import re
 import shutil
 import signal
 import socket
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -218,11 +219,29 @@ def health() -> dict[str, str]:
 }
 
 
+# Rows of the application's own table, which no module's model declares.
+OWN_ITEMS = [(1, "bolt"), (2, "nut")]
+
+
+def seed_own_table(root: Path) -> None:
+    with contextlib.closing(sqlite3.connect(root / "app.db")) as db, db:
+        db.execute("CREATE TABLE items (id INTEGER PRIMARY KEY, name TEXT NOT NULL)")
+        db.executemany("INSERT INTO items VALUES (?, ?)", OWN_ITEMS)
+
+
+def expect_own_table_kept(root: Path) -> None:
+    """Autogenerate and upgrade leave a table that no model declares, and its rows, alone."""
+    with contextlib.closing(sqlite3.connect(root / "app.db")) as db:
+        rows = db.execute("SELECT * FROM items ORDER BY id").fetchall()  # fails if it was dropped
+    expect(rows == OWN_ITEMS, f"the application's own items table lost rows: {rows}")
+
+
 def check_existing_application(brintle: str, workdir: Path) -> None:
     root = workdir / "orders"
     for path, text in HAND_WRITTEN_APP.items():
         (root / path).parent.mkdir(parents=True, exist_ok=True)
         (root / path).write_text(text)
+    seed_own_table(root)
     # Its dependencies and tool settings are those a generated project declares.
     run([brintle, "new", "donor"], workdir)
     pyproject = (workdir / "donor/pyproject.toml").read_text()
@@ -231,6 +250,7 @@ def check_existing_application(brintle: str, workdir: Path) -> None:
     # The table comes from a migration, as in a generated project.
     run([brintle, "init", "alembic"], root)
     check_works(root, "app", {"order": "Order"}, tests=4)
+    expect_own_table_kept(root)
 
 
 def main() -> int:
