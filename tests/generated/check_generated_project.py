@@ -14,6 +14,7 @@ import re
 import shutil
 import signal
 import socket
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -174,12 +175,29 @@ def check_new_project(brintle: str, workdir: Path) -> None:
     model.write_text("from sqlalchemy import ForeignKey\n" + model.read_text()
                      + '    user_id: Mapped[int | None] = mapped_column(ForeignKey("users.id"))\n')
     migrate(project, "add author")
-    uv_run(project, *ALEMBIC, "downgrade", "-1")
-    uv_run(project, *ALEMBIC, "upgrade", "head")
     # Revisions written from the project's own template pass its own lint, empty ones included.
     migrate(project, "no change")
-    uv_run(project, *ALEMBIC, "revision", "-m", "hand written")
+    write_hand_written_revision(project)
+    # Every revision runs on SQLite, down to the empty database and up again.
+    uv_run(project, *ALEMBIC, "upgrade", "head")
+    uv_run(project, *ALEMBIC, "downgrade", "base")
+    uv_run(project, *ALEMBIC, "upgrade", "head")
     uv_run(project, "ruff", "check", ".")
+
+
+def write_hand_written_revision(project: Path) -> None:
+    """A revision begun by `alembic revision -m`, whose body uses op and sa as they stand: it
+    alters a column in the batch form that autogenerate writes for every database."""
+    uv_run(project, *ALEMBIC, "revision", "-m", "hand written")
+    revision = next((project / "migrations/versions").glob("*_hand_written.py"))
+    text = revision.read_text()
+    for function, default in (("upgrade", "sa.text(\"'anonymous'\")"), ("downgrade", "None")):
+        body = ('    with op.batch_alter_table("users") as batch_op:\n'
+                f'        batch_op.alter_column("nickname", server_default={default})\n')
+        text = text.replace(f"def {function}() -> None:\n    pass\n",
+                            f"def {function}() -> None:\n{body}")
+    expect(text.count("batch_op.alter_column") == 2, f"no body written into {revision}:\n{text}")
+    revision.write_text(text)
 
 
 # An application brintle did not write: its app call spans lines and code follows it, so the
@@ -201,11 +219,29 @@ def health() -> dict[str, str]:
 }
 
 
+# Rows of the application's own table, which no module's model declares.
+OWN_ITEMS = [(1, "bolt"), (2, "nut")]
+
+
+def seed_own_table(root: Path) -> None:
+    with contextlib.closing(sqlite3.connect(root / "app.db")) as db, db:
+        db.execute("CREATE TABLE items (id INTEGER PRIMARY KEY, name TEXT NOT NULL)")
+        db.executemany("INSERT INTO items VALUES (?, ?)", OWN_ITEMS)
+
+
+def expect_own_table_kept(root: Path) -> None:
+    """Autogenerate and upgrade leave a table that no model declares, and its rows, alone."""
+    with contextlib.closing(sqlite3.connect(root / "app.db")) as db:
+        rows = db.execute("SELECT * FROM items ORDER BY id").fetchall()  # fails if it was dropped
+    expect(rows == OWN_ITEMS, f"the application's own items table lost rows: {rows}")
+
+
 def check_existing_application(brintle: str, workdir: Path) -> None:
     root = workdir / "orders"
     for path, text in HAND_WRITTEN_APP.items():
         (root / path).parent.mkdir(parents=True, exist_ok=True)
         (root / path).write_text(text)
+    seed_own_table(root)
     # Its dependencies and tool settings are those a generated project declares.
     run([brintle, "new", "donor"], workdir)
     pyproject = (workdir / "donor/pyproject.toml").read_text()
@@ -214,6 +250,7 @@ def check_existing_application(brintle: str, workdir: Path) -> None:
     # The table comes from a migration, as in a generated project.
     run([brintle, "init", "alembic"], root)
     check_works(root, "app", {"order": "Order"}, tests=4)
+    expect_own_table_kept(root)
 
 
 def main() -> int:
