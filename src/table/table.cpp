@@ -14,7 +14,8 @@
 namespace table {
 namespace {
 
-// The border characters of the full UTF-8 preset, "││──╞═╪╡┆╌┼├┤┬┴┌┐└┘"; each is one column.
+// The frame is a solid line, the rule under the header a double one, the lines inside the body
+// dashed (where they cross, solid); each character counts one column.
 constexpr std::string_view kLeftBorder = "│";
 constexpr std::string_view kRightBorder = "│";
 constexpr std::string_view kTopBorder = "─";
@@ -99,7 +100,7 @@ bool is_text_presentation_sequence(std::span<const utf8proc_int32_t> cluster) {
          utf8proc_charwidth(cluster[0]) == 2 && !is_enclosed_ideographic(cluster[0]);
 }
 
-// Characters whose width the table library fixes against their Unicode properties.
+// Characters that terminals draw wider or narrower than their Unicode properties say.
 std::optional<std::size_t> special_width(utf8proc_int32_t code_point) {
   switch (code_point) {
     case 0x115F:  // HANGUL CHOSEONG FILLER stands in for a whole wide syllable
@@ -136,8 +137,8 @@ std::size_t code_point_width(utf8proc_int32_t code_point, utf8proc_int32_t next)
   // Grapheme extenders are combining; the skin-tone modifiers share the class but stand alone.
   if (bound == UTF8PROC_BOUNDCLASS_EXTEND && !is_emoji_modifier(code_point)) return 0;
   if (bound == UTF8PROC_BOUNDCLASS_V || bound == UTF8PROC_BOUNDCLASS_T) return 0;
-  // Whatever else has no width of its own in the library (format characters, spacing marks,
-  // line separators) still takes a column.
+  // Whatever else utf8proc gives no width of its own (format characters, spacing marks, line
+  // separators) still takes a column.
   return utf8proc_charwidth(code_point) == 2 ? 2 : 1;
 }
 

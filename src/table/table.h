@@ -7,9 +7,11 @@
 #include <string_view>
 #include <vector>
 
-// A bordered text table in the full UTF-8 border preset, drawn with default settings: every
-// column as wide as its widest line, one blank of padding on each side, left-aligned, never
-// wrapped, whatever the terminal.
+// A text table drawn in box-drawing characters, each counted one column: a solid frame, a double
+// rule under the header row so that it stands apart, and dashed lines between the columns and
+// between the rows, lighter than the frame. Every column is as wide as its widest line, with one
+// blank of padding on each side, left-aligned and never wrapped: whatever the terminal, and on
+// a pipe too, the same rows give the same bytes.
 namespace table {
 
 /// The rendered table: header row, then one row per entry of `rows`; lines joined by "\n",
