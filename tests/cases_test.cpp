@@ -23,7 +23,8 @@
 //
 // In arguments and paths, any byte may be written %XX ("%", "[" and "]" must be). The temporary
 // directory's path is written {root} in what the directives give. BRINTLE_CASES_PROGRAM runs
-// another program in place of brintle, such as a reference parser.
+// another program in place of brintle, such as a build of the parser the command line must
+// match, whose texts then refresh cli.txt.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 

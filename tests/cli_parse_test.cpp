@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
 using cli::Alembic, cli::Cli, cli::Init, cli::List, cli::Make, cli::Module, cli::New;
 
-// The texts of the outcomes are checked end to end against the reference (tests/cases/cli.txt).
+// The texts of the outcomes are checked end to end, byte for byte, in tests/cases/cli.txt.
 TEST(CliParse, ArgumentListsBecomeTheCommandToRun) {
   for (const auto& [args, command] : std::initializer_list<std::pair<Args, cli::Commands>>{
            {{"new", "shop"}, New{"shop", ".", std::nullopt, "", false, false}},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -15,10 +16,13 @@ namespace gp = generators::project;
 namespace gm = generators::module;
 using testing_support::outcome;
 
-std::string pairs(const render::Context& context) {
+// The context's values of `keys`, in that order.
+std::string values(const render::Context& context, std::initializer_list<std::string> keys) {
   std::string text;
-  for (const auto& [key, value] : context.pairs())
-    text += (text.empty() ? "" : " | ") + key + ": " + value;
+  for (const std::string& key : keys) {
+    const std::string* value = context.find(key);
+    text += (text.empty() ? "" : " | ") + key + ": " + (value ? *value : "(undefined)");
+  }
   return text;
 }
 
@@ -27,13 +31,18 @@ const bool kProjectCases = testing_support::register_unit_cases(
     {{"context",
       [](const auto& in) {
         const auto title = in.size() > 2 ? std::optional<std::string_view>(in[2]) : std::nullopt;
-        return pairs(gp::project_context(in[0], in[1], title, "d", "0.1.0"));
+        return values(gp::project_context(in[0], in[1], title, "d", "0.1.0"),
+                      {"source", "project_name", "title", "description", "version"});
       }},
      {"check", [](const auto& in) { return outcome(gp::check_project_name(in[0], in[1])); }}});
 
 const bool kModuleCases = testing_support::register_unit_cases(
     "module",
-    {{"context", [](const auto& in) { return pairs(gm::module_context(in[0], "src")); }},
+    {{"context",
+      [](const auto& in) {
+        return values(gm::module_context(in[0], "src"),
+                      {"pascal", "snake", "kebab", "plural", "source"});
+      }},
      {"check", [](const auto& in) { return outcome(gm::check_feature_name(in[0])); }}});
 
 // Title and description go through tojson into TOML and Python and raw into the README: every

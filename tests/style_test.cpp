@@ -1,6 +1,11 @@
-#include "style/format.h"
+#include "style/style.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "style/output.h"
 #include "support/cases.h"
@@ -26,9 +31,3 @@ const bool kStyleCases = testing_support::register_unit_cases(
                  const bool changed = shown != in[0];
                  return style::has_controls(in[0]) == changed ? shown : "has_controls is wrong";
                }}});
-
-TEST(Style, EachStyleWrapsTheFormattedTextInItsCodes) {
-  EXPECT_EQ(fmt::format("{}{}{}{}{:>2}", style::Red{"r"}, style::Green{"g"}, style::Yellow{"y"},
-                        style::Cyan{"c"}, style::Bold{"b"}),
-            "\x1b[31mr\x1b[39m\x1b[32mg\x1b[39m\x1b[33my\x1b[39m\x1b[36mc\x1b[39m\x1b[1m b\x1b[0m");
-}

@@ -66,15 +66,16 @@ std::string main_py_with_imports(std::size_t import_lines) {
   return text;
 }
 
-std::vector<std::vector<std::string>> list_rows(std::size_t count) {
-  std::vector<std::vector<std::string>> rows;
-  rows.reserve(count);
+std::vector<std::string> list_cells(std::size_t count) {
+  std::vector<std::string> cells;
+  cells.reserve(3 * count);
   for (std::size_t i = 0; i < count; ++i) {
     const std::string name = module_name(i);
-    rows.push_back(
-        {name, "src.modules." + name, fmt::format("Feature{:05} module (vertical slice).", i)});
+    cells.push_back(name);
+    cells.push_back("src.modules." + name);
+    cells.push_back(fmt::format("Feature{:05} module (vertical slice).", i));
   }
-  return rows;
+  return cells;
 }
 
 std::string long_name(std::size_t length) {

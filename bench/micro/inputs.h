@@ -35,8 +35,8 @@ std::string main_py(std::size_t body_lines);
 /// A main.py whose first import group holds `import_lines` sorted imports.
 std::string main_py_with_imports(std::size_t import_lines);
 
-/// `count` rows of `list`: name, import path, description.
-std::vector<std::vector<std::string>> list_rows(std::size_t count);
+/// The cells of `count` rows of `list`, one row after another: name, import path, description.
+std::vector<std::string> list_cells(std::size_t count);
 
 /// A name of `length` characters mixing camel case, acronyms, digits and separators.
 std::string long_name(std::size_t length);

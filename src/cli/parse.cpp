@@ -327,7 +327,9 @@ class Parser {
     return std::nullopt;
   }
 
-  // --- The errors, each with the usage the reference parser gives it ---
+  // --- The errors: "error:" and what went wrong, the tips that would fix it, then the usage
+  // line of the command the parse reached, naming the arguments the mistake involves so that
+  // the user sees it in place, and the pointer to --help. All on stderr, with status 2. ---
 
   ParserOutcome error(const std::string& message, const std::vector<std::string>& tips = {},
                       const std::vector<const Arg*>& used = {}) const {

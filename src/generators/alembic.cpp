@@ -1,6 +1,8 @@
 #include "generators/alembic.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 #include <fmt/core.h>
 
@@ -10,25 +12,22 @@
 namespace generators::alembic {
 
 std::string format_create_date(std::int64_t seconds) {
-  const std::int64_t s = seconds < 0 ? 0 : seconds;
-  const std::int64_t days = s / 86400;
-  const std::int64_t second_of_day = s % 86400;
-
-  // Civil date of a day number: eras of 400 years whose years begin on 1 March, so that the
-  // leap day falls at the end of a year.
-  const std::int64_t z = days + 719468;
-  const std::int64_t era = z / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t y = yoe + era * 400;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year = month <= 2 ? y + 1 : y;
-
-  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", year, month, day,
-                     second_of_day / 3600, second_of_day % 3600 / 60, second_of_day % 60);
+  namespace chrono = std::chrono;
+  const chrono::sys_seconds time{chrono::seconds(std::max<std::int64_t>(seconds, 0))};
+  const chrono::sys_days day = chrono::floor<chrono::days>(time);
+  // chrono::year ends at 32767, while the seconds reach some 292 billion years. The calendar
+  // repeats every 400 years, a whole number of days: those cycles are counted apart, so the
+  // date of what remains falls within the years chrono::year can name.
+  constexpr std::int64_t kYearsPerCycle = 400;
+  constexpr chrono::days kDaysPerCycle{146097};
+  const std::int64_t cycles = day.time_since_epoch() / kDaysPerCycle;
+  const chrono::year_month_day date{day - cycles * kDaysPerCycle};
+  const chrono::hh_mm_ss time_of_day{time - day};
+  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}",
+                     static_cast<int>(date.year()) + cycles * kYearsPerCycle,
+                     static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                     time_of_day.hours().count(), time_of_day.minutes().count(),
+                     time_of_day.seconds().count());
 }
 
 error::Result<std::vector<writers::GeneratedFile>> generate_alembic(

@@ -11,14 +11,12 @@
 
 namespace render {
 
-/// The values a template can use: ordered (key, value) pairs. Putting a key that is present
-/// replaces its value in place; a new key is appended.
+/// The values a template can use, by key. Putting a key that is present replaces its value.
 class Context {
  public:
   Context& put(std::string_view key, std::string value);
   /// The value of `key`, or nullptr when the context does not define it.
   const std::string* find(std::string_view key) const;
-  const std::vector<std::pair<std::string, std::string>>& pairs() const { return pairs_; }
 
  private:
   std::vector<std::pair<std::string, std::string>> pairs_;

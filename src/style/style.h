@@ -32,8 +32,7 @@ inline constexpr Sgr kYellow{code::kYellow, code::kDefaultColour};
 inline constexpr Sgr kCyan{code::kCyan, code::kDefaultColour};
 inline constexpr Sgr kBold{code::kBold, code::kReset};
 
-/// One text in one style. Turn it into a string with str(), or format it with fmt ("{}") after
-/// including style/format.h.
+/// One text in one style; str() gives it wrapped in the style's codes.
 template <const Sgr& kSgr>
 struct Styled {
   std::string_view text;

@@ -6,6 +6,8 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include <utf8proc.h>
 
@@ -14,7 +16,8 @@
 namespace table {
 namespace {
 
-// The border characters of the full UTF-8 preset, "││──╞═╪╡┆╌┼├┤┬┴┌┐└┘"; each is one column.
+// The frame is a solid line, the rule under the header a double one, the lines inside the body
+// dashed (where they cross, solid); each character counts one column.
 constexpr std::string_view kLeftBorder = "│";
 constexpr std::string_view kRightBorder = "│";
 constexpr std::string_view kTopBorder = "─";
@@ -99,7 +102,7 @@ bool is_text_presentation_sequence(std::span<const utf8proc_int32_t> cluster) {
          utf8proc_charwidth(cluster[0]) == 2 && !is_enclosed_ideographic(cluster[0]);
 }
 
-// Characters whose width the table library fixes against their Unicode properties.
+// Characters that terminals draw wider or narrower than their Unicode properties say.
 std::optional<std::size_t> special_width(utf8proc_int32_t code_point) {
   switch (code_point) {
     case 0x115F:  // HANGUL CHOSEONG FILLER stands in for a whole wide syllable
@@ -136,8 +139,8 @@ std::size_t code_point_width(utf8proc_int32_t code_point, utf8proc_int32_t next)
   // Grapheme extenders are combining; the skin-tone modifiers share the class but stand alone.
   if (bound == UTF8PROC_BOUNDCLASS_EXTEND && !is_emoji_modifier(code_point)) return 0;
   if (bound == UTF8PROC_BOUNDCLASS_V || bound == UTF8PROC_BOUNDCLASS_T) return 0;
-  // Whatever else has no width of its own in the library (format characters, spacing marks,
-  // line separators) still takes a column.
+  // Whatever else utf8proc gives no width of its own (format characters, spacing marks, line
+  // separators) still takes a column.
   return utf8proc_charwidth(code_point) == 2 ? 2 : 1;
 }
 
@@ -214,19 +217,6 @@ std::size_t cluster_width(std::span<const utf8proc_int32_t> cluster) {
   return sum_of_widths(cluster);
 }
 
-// The pieces of a cell: split at every "\n", so a final "\n" leaves an empty last piece.
-std::vector<std::string_view> cell_lines(std::string_view cell) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  for (std::size_t end = cell.find('\n'); end != std::string_view::npos;
-       end = cell.find('\n', start)) {
-    lines.push_back(cell.substr(start, end - start));
-    start = end + 1;
-  }
-  lines.push_back(cell.substr(start));
-  return lines;
-}
-
 std::string repeat(std::string_view piece, std::size_t count) {
   std::string out;
   out.reserve(piece.size() * count);
@@ -234,26 +224,17 @@ std::string repeat(std::string_view piece, std::size_t count) {
   return out;
 }
 
-// The widest line of a cell.
-std::size_t cell_width(std::string_view cell) {
-  // Almost every cell is one line: it is measured without being split.
-  if (cell.find('\n') == std::string_view::npos) return display_width(cell);
-  std::size_t width = 0;
-  for (std::string_view line : cell_lines(cell)) width = std::max(width, display_width(line));
-  return width;
-}
-
-/// The content width of each column: its widest line, at least 1.
+/// The content width of each column: its widest cell, at least 1.
 std::vector<std::size_t> content_widths(std::span<const std::string_view> header,
                                         std::span<const std::string_view> cells) {
   const std::size_t columns = header.size();
   std::vector<std::size_t> widths(columns, 1);
   for (std::size_t column = 0; column < columns; ++column) {
-    widths[column] = std::max(widths[column], cell_width(header[column]));
+    widths[column] = std::max(widths[column], display_width(header[column]));
   }
   for (std::size_t index = 0; index < cells.size(); ++index) {
     std::size_t& width = widths[index % columns];
-    width = std::max(width, cell_width(cells[index]));
+    width = std::max(width, display_width(cells[index]));
   }
   return widths;
 }
@@ -280,48 +261,18 @@ std::string rule_line(const RuleStyle& style, const std::vector<std::size_t>& wi
   return line;
 }
 
-// One text line of a row: each cell's line `index` (blank where it has none), padded to width.
-void append_text_line(std::string& out, std::span<const std::vector<std::string_view>> lines,
-                      std::span<const std::string_view> cells, std::size_t index,
-                      const std::vector<std::size_t>& widths) {
+/// The line of one row, followed by "\n": each cell padded to its column's width.
+void append_row(std::string& out, std::span<const std::string_view> cells,
+                const std::vector<std::size_t>& widths) {
   out += kLeftBorder;
   for (std::size_t column = 0; column < widths.size(); ++column) {
     if (column > 0) out += kVerticalLines;
-    const std::size_t segment = widths[column] + 2 * kPadding;
-    const bool split = !lines.empty();
-    if (split && index >= lines[column].size()) {
-      out.append(segment, ' ');
-      continue;
-    }
-    const std::string_view text = split ? lines[column][index] : cells[column];
     out.append(kPadding, ' ');
-    out += text;
-    out.append(widths[column] - display_width(text) + kPadding, ' ');
+    out += cells[column];
+    out.append(widths[column] - display_width(cells[column]) + kPadding, ' ');
   }
   out += kRightBorder;
-}
-
-/// The text lines of one row, each followed by "\n": as many as its tallest cell, shorter
-/// cells blank below.
-void append_row(std::string& out, std::span<const std::string_view> cells,
-                const std::vector<std::size_t>& widths) {
-  const bool one_line = std::ranges::none_of(
-      cells, [](std::string_view cell) { return cell.find('\n') != std::string_view::npos; });
-  if (one_line) {
-    append_text_line(out, {}, cells, 0, widths);
-    out += '\n';
-    return;
-  }
-  std::vector<std::vector<std::string_view>> lines;
-  std::size_t height = 0;
-  for (std::string_view cell : cells) {
-    lines.push_back(cell_lines(cell));
-    height = std::max(height, lines.back().size());
-  }
-  for (std::size_t index = 0; index < height; ++index) {
-    append_text_line(out, lines, cells, index, widths);
-    out += '\n';
-  }
+  out += '\n';
 }
 
 // The size of the pieces that draw() hands on: big enough that writing them costs few system
@@ -383,25 +334,6 @@ bool draw(std::span<const std::string_view> header, std::span<const std::string_
   }
   (piece += rule_line(kBottomRule, widths)) += '\n';
   return flush();
-}
-
-std::string render(const std::vector<std::string>& header,
-                   const std::vector<std::vector<std::string>>& rows) {
-  std::size_t columns = header.size();
-  for (const auto& row : rows) columns = std::max(columns, row.size());
-  // Missing cells are empty ones.
-  std::vector<std::string_view> head(columns), cells(columns * rows.size());
-  std::ranges::copy(header, head.begin());
-  for (std::size_t row = 0; row < rows.size(); ++row) {
-    std::ranges::copy(rows[row], cells.begin() + static_cast<std::ptrdiff_t>(row * columns));
-  }
-  std::string drawn;
-  draw(head, cells, [&drawn](std::string_view piece) {
-    if (!drawn.empty()) drawn += '\n';
-    drawn += piece;
-    return true;
-  });
-  return drawn;
 }
 
 }  // namespace table

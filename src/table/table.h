@@ -3,24 +3,20 @@
 #include <cstddef>
 #include <functional>
 #include <span>
-#include <string>
 #include <string_view>
-#include <vector>
 
-// A bordered text table in the full UTF-8 border preset, drawn with default settings: every
-// column as wide as its widest line, one blank of padding on each side, left-aligned, never
-// wrapped, whatever the terminal.
+// A text table drawn in box-drawing characters, each counted one column: a solid frame, a double
+// rule under the header row so that it stands apart, and dashed lines between the columns and
+// between the rows, lighter than the frame. Every column is as wide as its widest cell, with one
+// blank of padding on each side, left-aligned and never wrapped: whatever the terminal, and on
+// a pipe too, the same rows give the same bytes.
 namespace table {
 
-/// The rendered table: header row, then one row per entry of `rows`; lines joined by "\n",
-/// no final "\n". Cells split into lines at "\n"; a row with fewer cells gets blank ones.
-std::string render(const std::vector<std::string>& header,
-                   const std::vector<std::vector<std::string>>& rows);
-
-/// The same table handed to `sink` in pieces of whole lines (about 64 KiB each, lines joined
-/// by "\n", no final "\n"), so that a long one is never held whole; `cells` holds the rows one
-/// after another, as many cells each as the header. Stops at the first piece the sink refuses
-/// (returns false) and returns whether it took them all.
+/// The table of a header row and the rows of `cells` (one after another, as many cells each as
+/// the header), handed to `sink` in pieces of whole lines (about 64 KiB each, lines joined by
+/// "\n", no final "\n"), so that a long one is never held whole. Every cell is one line: a
+/// line break in one would break the frame, so a caller shows it escaped. Stops at the first
+/// piece the sink refuses (returns false) and returns whether it took them all.
 bool draw(std::span<const std::string_view> header, std::span<const std::string_view> cells,
           const std::function<bool(std::string_view)>& sink);
 
