@@ -135,6 +135,70 @@ TEST(Faults, ConcurrentRunsTakeTurns) {
   }
 }
 
+bool strace_runs() { return run_program({"strace", "-o", "/dev/null", "true"}).status == 0; }
+
+// A link to a device wherever the program reads (.brintle.json, the registry, main.py, a core
+// module, a module's docstring) is looked at and never opened, since opening some devices acts
+// on them: no open in the run's trace reaches the device.
+TEST(Faults, ADeviceThatIsReadIsNeverOpened) {
+  if (!strace_runs()) GTEST_SKIP() << "strace cannot run here";
+  const std::string device = "-> /dev/zero";
+  struct Case {
+    std::vector<std::string> args;
+    Tree given;
+    int status;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"list"},
+            {{".brintle.json", device},
+             {kRegistry, "modules = {\n    \"m\": \"src.modules.m\",\n}\n"},
+             {"src/modules/m/__init__.py", device}},
+            0},
+           {{"make", "module", "m"}, {{kRegistry, device}}, 1},
+           {{"make", "module", "m"},
+            {{"src/core/config.py", device}, {"src/main.py", device}},
+            1}}) {
+    SCOPED_TRACE(c.given.begin()->first);
+    TempDir dir, traces;
+    Tree project = kProject;
+    for (const auto& [path, entry] : c.given) project[path] = entry;
+    make_tree(dir.path(), project);
+    const fs::path trace = traces.path() / "trace";
+    std::vector<std::string> argv{"strace", "-y", "-e", "trace=/^open", "-o", trace,
+                                  brintle_path()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    argv.insert(argv.end(), {"--dir", dir.path()});
+    EXPECT_EQ(run_program(argv, {.time_limit = 60}).status, c.status);
+    EXPECT_FALSE(read_file(trace).contains("</dev/zero>")) << read_file(trace);
+  }
+}
+
+// What the open meets must be the very file looked at before it: one swapped in meanwhile (here
+// while the run is held just after the look) is not read, and neither is a device swapped in.
+TEST(Faults, AFileSwappedInBeforeItIsOpenedIsNotRead) {
+  if (!strace_runs()) GTEST_SKIP() << "strace cannot run here";
+  const std::string held =
+      R"(strace -o "$1/trace" -P "$1/p/src/modules/m/__init__.py" -e trace=/stat)"
+      R"( -e inject=/stat:delay_exit=2000000:when=1 "$0" list --dir "$1/p" &)"
+      R"( until grep -qs DELAYED "$1/trace"; do sleep 0.01; done;)"
+      R"( mv "$1/swapped.py" "$1/p/src/modules/m/__init__.py" && wait $!)";
+  TempDir dir;
+  make_tree(dir.path(), {{"p/src/main.py", kMain},
+                         {"p/" + kRegistry, "modules = {\n    \"m\": \"src.modules.m\",\n}\n"},
+                         {"p/src/modules/m/__init__.py", "\"\"\"Looked at.\"\"\"\n"},
+                         {"swapped.py", "\"\"\"Swapped in.\"\"\"\n"}});
+  const RunResult result =
+      run_program({"sh", "-c", held, brintle_path(), dir.path()}, {.time_limit = 60});
+  EXPECT_EQ(result, (RunResult{0,
+                               "Registered modules\n"
+                               "┌────────┬───────────────┬─────────────┐\n"
+                               "│ module ┆ path          ┆ description │\n"
+                               "╞════════╪═══════════════╪═════════════╡\n"
+                               "│ m      ┆ src.modules.m ┆             │\n"
+                               "└────────┴───────────────┴─────────────┘\n",
+                               ""}));
+}
+
 // A project that another process holds locked is named at once on standard error; the run waits
 // for it, and after 30 seconds gives up with nothing written.
 TEST(Faults, ABusyProjectIsNamedAndWaitedForAtMost30Seconds) {
