@@ -137,6 +137,27 @@ TEST(Faults, ConcurrentRunsTakeTurns) {
 
 bool strace_runs() { return run_program({"strace", "-o", "/dev/null", "true"}).status == 0; }
 
+// A run into a project directory that does not exist yet makes it and locks it first: one that
+// starts while the first is held just after taking its lock waits for that same directory.
+TEST(Faults, ARunIntoAMissingDirectoryLocksItFirst) {
+  if (!strace_runs()) GTEST_SKIP() << "strace cannot run here";
+  const std::string held =
+      R"(strace -o "$1/trace" -e trace=flock -e inject=flock:delay_exit=2000000:when=1)"
+      R"( "$0" make module a --dir "$1/nd/proj" >/dev/null &)"
+      R"( until grep -qs DELAYED "$1/trace"; do sleep 0.01; done;)"
+      R"( "$0" make module b --dir "$1/nd/proj" >/dev/null && wait $!)";
+  TempDir dir;
+  make_tree(dir.path(), {{"nd", "<dir>"}});
+  const RunResult result =
+      run_program({"sh", "-c", held, brintle_path(), dir.path()}, {.time_limit = 60});
+  const std::string waited = fmt::format(
+      "Directory \"{}/nd/proj\" is locked by another process; waiting up to 30 seconds...\n",
+      dir.path().native());
+  EXPECT_EQ(result, (RunResult{0, "", waited}));
+  const std::string registry = read_file(dir.path() / "nd/proj/app/modules/__init__.py");
+  EXPECT_TRUE(registry.contains("\"a\": ") && registry.contains("\"b\": ")) << registry;
+}
+
 // A link to a device wherever the program reads (.brintle.json, the registry, main.py, a core
 // module, a module's docstring) is looked at and never opened, since opening some devices acts
 // on them: no open in the run's trace reaches the device.
