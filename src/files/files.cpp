@@ -110,6 +110,17 @@ LockAttempt wait_for_lock(int fd, std::chrono::steady_clock::time_point deadline
   }
 }
 
+// Why a directory cannot be locked. Without the lock a run would write unseen by the others,
+// so it stops instead. A directory that cannot even be looked at (too long a name, a loop of
+// links, no search permission on the way) could take no write either: that run fails with the
+// system's error, as its first write would. One that can be looked at but not opened for reading
+// (writable, not readable) or locked is named, with the reason.
+error::Error lock_refused(const std::filesystem::path& directory, int errnum) {
+  error::Error error = error::Error::from_errno(errnum);
+  if (!files::exists(directory)) return error;
+  return std::move(error).context(fmt::format("directory {} cannot be locked", quoted(directory)));
+}
+
 }  // namespace
 
 bool exists(const std::filesystem::path& path) {
@@ -203,10 +214,12 @@ error::Result<DirectoryLock> lock_directory(
   std::filesystem::path directory = path.empty() ? "." : path;
   int fd = -1;
   while ((fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
-    if (errno != ENOENT && errno != ENOTDIR) return DirectoryLock();
+    const int errnum = errno;
     std::filesystem::path parent = directory.parent_path();
     if (parent.empty()) parent = ".";
-    if (parent == directory) return DirectoryLock();
+    if ((errnum != ENOENT && errnum != ENOTDIR) || parent == directory) {
+      return error::fail(lock_refused(directory, errnum));
+    }
     directory = std::move(parent);
   }
   DirectoryLock lock(fd);
@@ -226,7 +239,7 @@ error::Result<DirectoryLock> lock_directory(
     case LockAttempt::Failed:
       break;
   }
-  return DirectoryLock();
+  return error::fail(lock_refused(directory, errno));
 }
 
 }  // namespace files

@@ -83,8 +83,9 @@ inline constexpr int kLockWaitSeconds = 30;
 /// Locks the directory at `path`, or where nothing stands there yet the nearest directory that
 /// exists above it. When another process holds the lock, `on_busy` is told that directory once
 /// and the wait lasts at most kLockWaitSeconds; then it fails with an error naming the
-/// directory. Best effort otherwise: where no directory can be opened or locked, the run goes
-/// on unlocked.
+/// directory. A directory that cannot be opened for reading (writable only, say) or locked
+/// fails too, named with the system's reason; one that cannot even be looked at, with the
+/// system's error alone.
 error::Result<DirectoryLock> lock_directory(
     const std::filesystem::path& path,
     void (*on_busy)(const std::filesystem::path& directory));

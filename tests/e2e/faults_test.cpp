@@ -47,13 +47,16 @@ bool has_temporary_file(const fs::path& directory) {
 
 // Run as nobody, who owns the project and has no privilege, with one entry's mode changed: a
 // refusal changes nothing, and a main.py that cannot be replaced is edited in place. A file with
-// a second name, overwritten with --force, is rewritten in place only where it can be read.
+// a second name, overwritten with --force, is rewritten in place only where it can be read. A
+// project directory that can be written but not read cannot be locked, so nothing is written.
 TEST(Faults, EntriesTheUserMayNotReadOrWrite) {
   constexpr uid_t kNobody = 65534;
   if (run_program({"true"}, {.run_as = kNobody}).status != 0) {
     GTEST_SKIP() << "cannot run a program as another user here";
   }
   const std::string denied = "error: Permission denied (os error 13)\n";
+  const std::string unlockable =
+      "error: directory \"{}\" cannot be locked: Permission denied (os error 13)\n";
   const std::string router = "src/modules/blog_post/api/router.py";
   const std::string kept_back =
       "error: cannot keep the old bytes of \"{}/" + router +
@@ -69,6 +72,7 @@ TEST(Faults, EntriesTheUserMayNotReadOrWrite) {
                                          {"src/main.py", 0200, denied},
                                          {kRegistry, 0200, denied},
                                          {"src", 0555, ""},
+                                         {".", 0333, unlockable},
                                          {router, 0200, kept_back, true}}) {
     SCOPED_TRACE(fmt::format("{} {:o}", c.path, c.mode));
     TempDir dir;
