@@ -1,15 +1,24 @@
 /* The floor of `brintle list`: the least a program must do to show the registered modules.
  * It reads the registry of the project at argv[1] (src/modules/__init__.py, one
- * `"name": "path",` line per module) and, for each entry, opens, reads and closes the module's
- * __init__.py, then prints the name, the path and the first line of the docstring. */
+ * `"name": "path",` line per module) and, for each entry, looks at the type of the module's
+ * __init__.py (opening a device can act on it, so only a regular file is opened), opens, reads
+ * and closes it, then prints the name, the path and the first line of the docstring. */
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+/* Opens the file at `path` for reading only when it is a regular file. */
+static int open_regular(const char *path) {
+  struct stat info;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return open(path, O_RDONLY | O_CLOEXEC);
+}
+
 static char *read_file(const char *path, size_t *size) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  int fd = open_regular(path);
   if (fd < 0) return NULL;
   size_t capacity = 1 << 16, used = 0;
   char *data = malloc(capacity);
@@ -53,7 +62,7 @@ int main(int argc, char **argv) {
         (value_end = memchr(value + 1, '"', (size_t)(newline - value - 1)))) {
       snprintf(path, sizeof path, "%s/src/modules/%.*s/__init__.py", argv[1],
                (int)(name_end - name - 1), name + 1);
-      int fd = open(path, O_RDONLY | O_CLOEXEC);
+      int fd = open_regular(path);
       ssize_t count = fd < 0 ? 0 : read(fd, buffer, sizeof buffer);
       if (fd >= 0) close(fd);
       printf("%.*s %.*s ", (int)(name_end - name - 1), name + 1, (int)(value_end - value - 1),

@@ -7,6 +7,7 @@
 
 #include <fmt/core.h>
 
+#include "files/replace.h"
 #include "style/output.h"
 #include "style/style.h"
 #include "text/text.h"
@@ -49,7 +50,13 @@ std::filesystem::path resolve_dir(const std::filesystem::path& dir) {
   return error ? dir : cwd;
 }
 
-error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir) {
+error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir,
+                                                 bool make_missing) {
+  // The lock lives on the project directory itself, the one object that every spelling of it
+  // reaches, and it must be there before the lock is taken: a run that locked the directory
+  // above would not keep out one that starts once the project directory is made, and locks
+  // that. Where it cannot be made, the run's first write fails the same way.
+  if (make_missing) (void)files::create_dir_all(dir);
   return files::lock_directory(dir, [](const std::filesystem::path& locked) {
     const std::string notice =
         fmt::format("Directory {} is locked by another process; waiting up to {} seconds...",

@@ -20,10 +20,12 @@ error::Result<Messages> execute(Commands command);
 /// "." (also "./", "./.") becomes the current directory; anything else is used unchanged.
 std::filesystem::path resolve_dir(const std::filesystem::path& dir);
 
-/// The project's one lock, taken by every command that writes: on the directory `dir`, or the
-/// nearest one above it while it is missing. A lock that another process holds is announced at
-/// once on standard error, and the run gives up after files::kLockWaitSeconds.
-error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir);
+/// The project's one lock, taken by every command that writes: on the directory `dir`, made
+/// first when `make_missing` (a run that will write), else the nearest one above it while it is
+/// missing. A lock that another process holds is announced at once on standard error, and the
+/// run gives up after files::kLockWaitSeconds.
+error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir,
+                                                 bool make_missing);
 
 // The commands, each in src/cli/commands/.
 error::Result<Messages> run_new(New command);

@@ -32,11 +32,13 @@ std::string_view kind_of(mode_t mode) {
 
 // Reads into the string itself, sized from the file, so that no large buffer sits on the stack
 // (a run under a small stack limit must not crash) and a regular file costs one read. A file
-// that grows while it is read is still read to its end, unless it outgrows `max_bytes`.
+// that grows while it is read is still read to its end, unless it outgrows `max_bytes`; one that
+// is larger from the start is not read at all.
 error::Result<std::string> read_to_end(int fd, std::size_t expected, std::size_t max_bytes) {
+  if (expected > max_bytes) return error::fail(std::string(kTooLarge));
   std::string data;
   std::size_t size = 0;
-  data.resize(std::min(expected, max_bytes) + 1);
+  data.resize(expected + 1);
   for (;;) {
     if (size == data.size()) {
       if (size > max_bytes) return error::fail(std::string(kTooLarge));
@@ -59,16 +61,30 @@ error::Result<std::string> read_to_end(int fd, std::size_t expected, std::size_t
   return data;
 }
 
-error::Result<std::string> read_regular_file(int fd, const char* path, std::size_t max_bytes) {
-  struct stat info;
-  if (::fstat(fd, &info) != 0) return error::fail(error::Error::from_errno(errno));
-  // A directory fails at the read itself, with the system's text, as it always has.
-  if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
-    return error::fail(not_regular_file(path, info.st_mode));
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opening a device can act on it (a watchdog arms, a tape rewinds, a serial line drops), so what
+// stands at the path is looked at before anything is opened, and only a regular file is: a
+// directory too, whose read then fails with the system's text, as it always has. Whatever the
+// open meets must be the very file looked at, not one swapped in meanwhile; `info` is then what
+// was opened.
+error::Result<int> open_for_reading(const char* path, struct stat& info) {
+  struct stat looked_at;
+  if (::stat(path, &looked_at) != 0) return error::fail(error::Error::from_errno(errno));
+  const bool directory = S_ISDIR(looked_at.st_mode);
+  if (!S_ISREG(looked_at.st_mode) && !directory) {
+    return error::fail(not_regular_file(path, looked_at.st_mode));
   }
-  const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
-  if (size > max_bytes) return error::fail(std::string(kTooLarge));
-  return read_to_end(fd, size, max_bytes);
+  // Should a FIFO be swapped in before the open, O_NONBLOCK keeps the open from waiting for a
+  // writer, and a device swapped for a directory is not opened at all.
+  const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (directory ? O_DIRECTORY : 0);
+  const int fd = ::open(path, flags);
+  if (fd < 0) return error::fail(error::Error::from_errno(errno));
+  if (::fstat(fd, &info) == 0 && same_file(info, looked_at)) return fd;
+  ::close(fd);
+  return error::fail(fmt::format("{} changed while it was opened", quoted(path)));
 }
 
 enum class LockAttempt { Locked, Busy, Failed };
@@ -92,6 +108,17 @@ LockAttempt wait_for_lock(int fd, std::chrono::steady_clock::time_point deadline
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kRetryEvery));
     if (const LockAttempt attempt = try_lock(fd); attempt != LockAttempt::Busy) return attempt;
   }
+}
+
+// Why a directory cannot be locked. Without the lock a run would write unseen by the others,
+// so it stops instead. A directory that cannot even be looked at (too long a name, a loop of
+// links, no search permission on the way) could take no write either: that run fails with the
+// system's error, as its first write would. One that can be looked at but not opened for reading
+// (writable, not readable) or locked is named, with the reason.
+error::Error lock_refused(const std::filesystem::path& directory, int errnum) {
+  error::Error error = error::Error::from_errno(errnum);
+  if (!files::exists(directory)) return error;
+  return std::move(error).context(fmt::format("directory {} cannot be locked", quoted(directory)));
 }
 
 }  // namespace
@@ -137,19 +164,12 @@ error::Result<std::string> read_text(const std::filesystem::path& path, std::siz
 }
 
 error::Result<std::string> read_text(const char* path, std::size_t max_bytes) {
-  // Without O_NONBLOCK the open of a FIFO would wait for a writer that may never come.
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    const int errnum = errno;
-    // A socket cannot be opened at all; it is named like any other file that is not regular.
-    struct stat info;
-    if (errnum == ENXIO && ::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
-      return error::fail(not_regular_file(path, info.st_mode));
-    }
-    return error::fail(error::Error::from_errno(errnum));
-  }
-  error::Result<std::string> data = read_regular_file(fd, path, max_bytes);
-  ::close(fd);
+  struct stat info;
+  const error::Result<int> fd = open_for_reading(path, info);
+  if (!fd) return error::pass(fd);
+  const auto size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
+  error::Result<std::string> data = read_to_end(*fd, size, max_bytes);
+  ::close(*fd);
   if (data && !text::is_valid_utf8(*data)) return error::fail(std::string(kInvalidUtf8));
   return data;
 }
@@ -194,10 +214,12 @@ error::Result<DirectoryLock> lock_directory(
   std::filesystem::path directory = path.empty() ? "." : path;
   int fd = -1;
   while ((fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
-    if (errno != ENOENT && errno != ENOTDIR) return DirectoryLock();
+    const int errnum = errno;
     std::filesystem::path parent = directory.parent_path();
     if (parent.empty()) parent = ".";
-    if (parent == directory) return DirectoryLock();
+    if ((errnum != ENOENT && errnum != ENOTDIR) || parent == directory) {
+      return error::fail(lock_refused(directory, errnum));
+    }
     directory = std::move(parent);
   }
   DirectoryLock lock(fd);
@@ -217,7 +239,7 @@ error::Result<DirectoryLock> lock_directory(
     case LockAttempt::Failed:
       break;
   }
-  return DirectoryLock();
+  return error::fail(lock_refused(directory, errno));
 }
 
 }  // namespace files

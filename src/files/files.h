@@ -39,8 +39,9 @@ error::Result<bool> has_entry(const std::filesystem::path& directory);
 
 /// The whole regular file as UTF-8 text. Fails with the system's error, with "stream did not
 /// contain valid UTF-8" when the bytes are not UTF-8, or with not_regular_file for a FIFO, a
-/// device or a socket, which are neither waited on nor read. A file of more than `max_bytes`
-/// fails with kTooLarge before it is read whole.
+/// device or a socket, which are never opened; and when the file that the open meets is not
+/// the one looked at before it. A file of more than `max_bytes` fails with kTooLarge before it
+/// is read whole.
 error::Result<std::string> read_text(const std::filesystem::path& path,
                                      std::size_t max_bytes = kUnlimited);
 /// The same for a path given as a C string, which spares a caller that reads many files a
@@ -82,8 +83,9 @@ inline constexpr int kLockWaitSeconds = 30;
 /// Locks the directory at `path`, or where nothing stands there yet the nearest directory that
 /// exists above it. When another process holds the lock, `on_busy` is told that directory once
 /// and the wait lasts at most kLockWaitSeconds; then it fails with an error naming the
-/// directory. Best effort otherwise: where no directory can be opened or locked, the run goes
-/// on unlocked.
+/// directory. A directory that cannot be opened for reading (writable only, say) or locked
+/// fails too, named with the system's reason; one that cannot even be looked at, with the
+/// system's error alone.
 error::Result<DirectoryLock> lock_directory(
     const std::filesystem::path& path,
     void (*on_busy)(const std::filesystem::path& directory));

@@ -47,13 +47,16 @@ bool has_temporary_file(const fs::path& directory) {
 
 // Run as nobody, who owns the project and has no privilege, with one entry's mode changed: a
 // refusal changes nothing, and a main.py that cannot be replaced is edited in place. A file with
-// a second name, overwritten with --force, is rewritten in place only where it can be read.
+// a second name, overwritten with --force, is rewritten in place only where it can be read. A
+// project directory that can be written but not read cannot be locked, so nothing is written.
 TEST(Faults, EntriesTheUserMayNotReadOrWrite) {
   constexpr uid_t kNobody = 65534;
   if (run_program({"true"}, {.run_as = kNobody}).status != 0) {
     GTEST_SKIP() << "cannot run a program as another user here";
   }
   const std::string denied = "error: Permission denied (os error 13)\n";
+  const std::string unlockable =
+      "error: directory \"{}\" cannot be locked: Permission denied (os error 13)\n";
   const std::string router = "src/modules/blog_post/api/router.py";
   const std::string kept_back =
       "error: cannot keep the old bytes of \"{}/" + router +
@@ -69,6 +72,7 @@ TEST(Faults, EntriesTheUserMayNotReadOrWrite) {
                                          {"src/main.py", 0200, denied},
                                          {kRegistry, 0200, denied},
                                          {"src", 0555, ""},
+                                         {".", 0333, unlockable},
                                          {router, 0200, kept_back, true}}) {
     SCOPED_TRACE(fmt::format("{} {:o}", c.path, c.mode));
     TempDir dir;
@@ -133,6 +137,91 @@ TEST(Faults, ConcurrentRunsTakeTurns) {
       EXPECT_EQ(main.find("auto-mount (do not"), main.rfind("auto-mount (do not"));
     }
   }
+}
+
+bool strace_runs() { return run_program({"strace", "-o", "/dev/null", "true"}).status == 0; }
+
+// A run into a project directory that does not exist yet makes it and locks it first: one that
+// starts while the first is held just after taking its lock waits for that same directory.
+TEST(Faults, ARunIntoAMissingDirectoryLocksItFirst) {
+  if (!strace_runs()) GTEST_SKIP() << "strace cannot run here";
+  const std::string held =
+      R"(strace -o "$1/trace" -e trace=flock -e inject=flock:delay_exit=2000000:when=1)"
+      R"( "$0" make module a --dir "$1/nd/proj" >/dev/null &)"
+      R"( until grep -qs DELAYED "$1/trace"; do sleep 0.01; done;)"
+      R"( "$0" make module b --dir "$1/nd/proj" >/dev/null && wait $!)";
+  TempDir dir;
+  make_tree(dir.path(), {{"nd", "<dir>"}});
+  const RunResult result =
+      run_program({"sh", "-c", held, brintle_path(), dir.path()}, {.time_limit = 60});
+  const std::string waited = fmt::format(
+      "Directory \"{}/nd/proj\" is locked by another process; waiting up to 30 seconds...\n",
+      dir.path().native());
+  EXPECT_EQ(result, (RunResult{0, "", waited}));
+  const std::string registry = read_file(dir.path() / "nd/proj/app/modules/__init__.py");
+  EXPECT_TRUE(registry.contains("\"a\": ") && registry.contains("\"b\": ")) << registry;
+}
+
+// A link to a device wherever the program reads (.brintle.json, the registry, main.py, a core
+// module, a module's docstring) is looked at and never opened, since opening some devices acts
+// on them: no open in the run's trace reaches the device.
+TEST(Faults, ADeviceThatIsReadIsNeverOpened) {
+  if (!strace_runs()) GTEST_SKIP() << "strace cannot run here";
+  const std::string device = "-> /dev/zero";
+  struct Case {
+    std::vector<std::string> args;
+    Tree given;
+    int status;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"list"},
+            {{".brintle.json", device},
+             {kRegistry, "modules = {\n    \"m\": \"src.modules.m\",\n}\n"},
+             {"src/modules/m/__init__.py", device}},
+            0},
+           {{"make", "module", "m"}, {{kRegistry, device}}, 1},
+           {{"make", "module", "m"},
+            {{"src/core/config.py", device}, {"src/main.py", device}},
+            1}}) {
+    SCOPED_TRACE(c.given.begin()->first);
+    TempDir dir, traces;
+    Tree project = kProject;
+    for (const auto& [path, entry] : c.given) project[path] = entry;
+    make_tree(dir.path(), project);
+    const fs::path trace = traces.path() / "trace";
+    std::vector<std::string> argv{"strace", "-y", "-e", "trace=/^open", "-o", trace,
+                                  brintle_path()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    argv.insert(argv.end(), {"--dir", dir.path()});
+    EXPECT_EQ(run_program(argv, {.time_limit = 60}).status, c.status);
+    EXPECT_FALSE(read_file(trace).contains("</dev/zero>")) << read_file(trace);
+  }
+}
+
+// What the open meets must be the very file looked at before it: one swapped in meanwhile (here
+// while the run is held just after the look) is not read, and neither is a device swapped in.
+TEST(Faults, AFileSwappedInBeforeItIsOpenedIsNotRead) {
+  if (!strace_runs()) GTEST_SKIP() << "strace cannot run here";
+  const std::string held =
+      R"(strace -o "$1/trace" -P "$1/p/src/modules/m/__init__.py" -e trace=/stat)"
+      R"( -e inject=/stat:delay_exit=2000000:when=1 "$0" list --dir "$1/p" &)"
+      R"( until grep -qs DELAYED "$1/trace"; do sleep 0.01; done;)"
+      R"( mv "$1/swapped.py" "$1/p/src/modules/m/__init__.py" && wait $!)";
+  TempDir dir;
+  make_tree(dir.path(), {{"p/src/main.py", kMain},
+                         {"p/" + kRegistry, "modules = {\n    \"m\": \"src.modules.m\",\n}\n"},
+                         {"p/src/modules/m/__init__.py", "\"\"\"Looked at.\"\"\"\n"},
+                         {"swapped.py", "\"\"\"Swapped in.\"\"\"\n"}});
+  const RunResult result =
+      run_program({"sh", "-c", held, brintle_path(), dir.path()}, {.time_limit = 60});
+  EXPECT_EQ(result, (RunResult{0,
+                               "Registered modules\n"
+                               "┌────────┬───────────────┬─────────────┐\n"
+                               "│ module ┆ path          ┆ description │\n"
+                               "╞════════╪═══════════════╪═════════════╡\n"
+                               "│ m      ┆ src.modules.m ┆             │\n"
+                               "└────────┴───────────────┴─────────────┘\n",
+                               ""}));
 }
 
 // A project that another process holds locked is named at once on standard error; the run waits

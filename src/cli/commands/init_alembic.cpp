@@ -27,7 +27,7 @@ constexpr std::string_view kNextSteps =
 error::Result<Messages> run_init_alembic(Alembic command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   // Of runs at once, only the first may report the files it found missing as created.
-  const error::Result<files::DirectoryLock> lock = lock_project(root);
+  const error::Result<files::DirectoryLock> lock = lock_project(root, !command.dry_run);
   if (!lock) return error::pass(lock);
   const std::string source = layout::source_dir_name(root);
   const writers::ProjectScope scope(root);

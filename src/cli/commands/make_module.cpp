@@ -23,7 +23,10 @@ error::Result<Messages> run_make_module(Module command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   // Runs in one project take turns: each reads the registry and main.py, adds to them and
   // writes them back, so two at once would each drop what the other added.
-  const error::Result<files::DirectoryLock> lock = lock_project(root);
+  // A name that is refused anyway makes no project directory.
+  const bool writes =
+      !command.dry_run && generators::module::check_feature_name(command.feature).has_value();
+  const error::Result<files::DirectoryLock> lock = lock_project(root, writes);
   if (!lock) return error::pass(lock);
   // Decided once: nothing the steps write changes which source directory the project uses.
   const std::string source = layout::source_dir_name(root);

@@ -10,7 +10,6 @@
 
 #include "cli/cli.h"
 #include "files/files.h"
-#include "files/replace.h"
 #include "generators/project.h"
 #include "style/style.h"
 #include "text/text.h"
@@ -64,13 +63,11 @@ std::string shell_word(std::string_view path) {
 error::Result<Messages> run_new(New command) {
   const fs::path target = project_directory(resolve_dir(command.dir), command.name);
   // Taken before the check, so that of two runs into one directory the second finds the
-  // first one's project there. It lives on the project directory itself, the one object that
-  // every spelling of the target reaches (`new shop` from the parent, `new . --dir shop`), so a
-  // run that will write makes that directory first, unless its name is refused anyway.
-  if (!command.dry_run && generators::project::check_project_name(command.name, target)) {
-    (void)files::create_dir_all(target);
-  }
-  const error::Result<files::DirectoryLock> lock = lock_project(target);
+  // first one's project there, whichever way each spells it (`new shop` from the parent,
+  // `new . --dir shop`). A name that is refused anyway makes no directory.
+  const bool writes =
+      !command.dry_run && generators::project::check_project_name(command.name, target);
+  const error::Result<files::DirectoryLock> lock = lock_project(target, writes);
   if (!lock) return error::pass(lock);
   if (auto checked = check_target(target, command.force); !checked) {
     return error::pass(checked);
