@@ -51,13 +51,15 @@ std::filesystem::path resolve_dir(const std::filesystem::path& dir) {
 }
 
 error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir,
-                                                 bool make_missing) {
+                                                 bool writes) {
   // The lock lives on the project directory itself, the one object that every spelling of it
   // reaches, and it must be there before the lock is taken: a run that locked the directory
   // above would not keep out one that starts once the project directory is made, and locks
   // that. Where it cannot be made, the run's first write fails the same way.
-  if (make_missing) (void)files::create_dir_all(dir);
-  return files::lock_directory(dir, [](const std::filesystem::path& locked) {
+  if (writes) (void)files::create_dir_all(dir);
+  // A run that writes nothing loses nothing unlocked, so a directory it cannot lock does not
+  // stop it; it still waits for a run that holds the lock.
+  return files::lock_directory(dir, writes, [](const std::filesystem::path& locked) {
     const std::string notice =
         fmt::format("Directory {} is locked by another process; waiting up to {} seconds...",
                     files::quoted(locked), files::kLockWaitSeconds);

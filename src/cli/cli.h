@@ -21,11 +21,11 @@ error::Result<Messages> execute(Commands command);
 std::filesystem::path resolve_dir(const std::filesystem::path& dir);
 
 /// The project's one lock, taken by every command that writes: on the directory `dir`, made
-/// first when `make_missing` (a run that will write), else the nearest one above it while it is
-/// missing. A lock that another process holds is announced at once on standard error, and the
-/// run gives up after files::kLockWaitSeconds.
-error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir,
-                                                 bool make_missing);
+/// first when the run `writes`, else the nearest one above it while it is missing. A lock that
+/// another process holds is announced at once on standard error, and the run gives up after
+/// files::kLockWaitSeconds. A run that writes fails where the lock cannot be taken at all; one
+/// that writes nothing (a dry run, a name refused anyway) goes on without it.
+error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir, bool writes);
 
 // The commands, each in src/cli/commands/.
 error::Result<Messages> run_new(New command);

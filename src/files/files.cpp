@@ -209,7 +209,7 @@ DirectoryLock::~DirectoryLock() {
 }
 
 error::Result<DirectoryLock> lock_directory(
-    const std::filesystem::path& path,
+    const std::filesystem::path& path, bool required,
     void (*on_busy)(const std::filesystem::path& directory)) {
   std::filesystem::path directory = path.empty() ? "." : path;
   int fd = -1;
@@ -218,6 +218,7 @@ error::Result<DirectoryLock> lock_directory(
     std::filesystem::path parent = directory.parent_path();
     if (parent.empty()) parent = ".";
     if ((errnum != ENOENT && errnum != ENOTDIR) || parent == directory) {
+      if (!required) return DirectoryLock();
       return error::fail(lock_refused(directory, errnum));
     }
     directory = std::move(parent);
@@ -239,6 +240,7 @@ error::Result<DirectoryLock> lock_directory(
     case LockAttempt::Failed:
       break;
   }
+  if (!required) return DirectoryLock();
   return error::fail(lock_refused(directory, errno));
 }
 

@@ -84,10 +84,10 @@ inline constexpr int kLockWaitSeconds = 30;
 /// exists above it. When another process holds the lock, `on_busy` is told that directory once
 /// and the wait lasts at most kLockWaitSeconds; then it fails with an error naming the
 /// directory. A directory that cannot be opened for reading (writable only, say) or locked
-/// fails too, named with the system's reason; one that cannot even be looked at, with the
-/// system's error alone.
+/// fails too when the lock is `required`, named with the system's reason (one that cannot even
+/// be looked at, with the system's error alone); otherwise the run goes on without the lock.
 error::Result<DirectoryLock> lock_directory(
-    const std::filesystem::path& path,
+    const std::filesystem::path& path, bool required,
     void (*on_busy)(const std::filesystem::path& directory));
 
 }  // namespace files
