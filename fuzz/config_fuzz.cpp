@@ -42,14 +42,15 @@ bool leaves_project(std::string_view name) {
   return false;
 }
 
-// The configured "source_dir" when it counts: a string of at least one byte, without a NUL
-// (the system would cut the path short there), that keeps the generated files inside the
-// project.
+// The configured "source_dir" less its trailing "/" when it counts: a string of at least one
+// byte then, without a NUL (the system would cut the path short there), that keeps the
+// generated files inside the project.
 std::optional<std::string> configured_source(const std::optional<nlohmann::json>& config) {
   if (!config) return std::nullopt;
   const auto found = config->find("source_dir");
   if (found == config->end() || !found->is_string()) return std::nullopt;
-  const std::string& name = found->get_ref<const std::string&>();
+  std::string name = found->get_ref<const std::string&>();
+  while (name.ends_with('/')) name.pop_back();
   if (name.empty() || name.find('\0') != std::string::npos || leaves_project(name)) {
     return std::nullopt;
   }
@@ -82,5 +83,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(source.find('\0') == std::string::npos, "the source name holds no NUL", source);
   check(layout::registry_path(root, std::nullopt) == root / source / "modules" / "__init__.py",
         "the registry lies under the source directory", source);
+  // The commands that write take the same name, when its imports can start with it.
+  const error::Result<std::string> package = layout::package_source_dir(root);
+  if (package) {
+    check(*package == source, "a command that writes takes the same source", source);
+    check(package->find_first_of("/. -") == std::string::npos, "a package name is one word",
+          source);
+  } else {
+    check(configured_source(config).has_value(), "only a configured source is refused", source);
+  }
   return 0;
 }

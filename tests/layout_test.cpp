@@ -13,16 +13,32 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::TempDir, testing_support::write_file;
 
+// A project with src/main.py and the given .brintle.json.
+struct Project {
+  TempDir dir;
+  explicit Project(const std::string& config) {
+    write_file(dir.path() / ".brintle.json", config);
+    write_file(dir.path() / "src" / "main.py", "");
+  }
+};
+
 const bool kLayoutCases = testing_support::register_unit_cases(
-"layout", {{"registry", [](const auto& in) {
-                                                TempDir dir;
-                                                write_file(dir.path() / ".brintle.json", in[0]);
-                                                write_file(dir.path() / "src" / "main.py", "");
-                                                return layout::registry_path(dir.path(),
-                                                                             std::nullopt)
-                                                    .lexically_relative(dir.path())
-                                                    .string();
-                                              }}});
+    "layout",
+    {{"registry",
+      [](const auto& in) {
+        const Project project(in[0]);
+        return layout::registry_path(project.dir.path(), std::nullopt)
+            .lexically_relative(project.dir.path())
+            .string();
+      }},
+     {"package", [](const auto& in) {
+        const Project project(in[0]);
+        const fs::path& root = project.dir.path();
+        std::string shown = testing_support::outcome(layout::package_source_dir(root));
+        const auto at = shown.find(root.native());
+        if (at != std::string::npos) shown.replace(at, root.native().size(), "{root}");
+        return shown;
+      }}});
 
 TEST(Layout, DetectionLooksForSrcMainPyOfAnyKindThroughLinks) {
   TempDir dir;

@@ -52,7 +52,7 @@ TEST(Render, TreeStopsAtTheFirstFailureAndKeepsEarlierFiles) {
   context.put("source", "app").put("pascal", "Abc").put("kebab", "abc").put("plural", "abcs");
   const auto files = render::render_tree("module", context, dir.path(), false, false);
   EXPECT_EQ(files.error().joined(),
-            "failed to render template module/api/router.py.j2: undefined value 'snake' (line 9)");
+            "failed to render template module/api/router.py.j2: undefined value 'snake' (line 10)");
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "api/__init__.py"));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "api/router.py"));
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <ranges>
 #include <string>
 
 #include <fmt/core.h>
@@ -16,17 +17,73 @@ namespace generators::module {
 
 namespace {
 
-// The hard keywords of Python 3: none of them can name a package or a class.
-constexpr std::array<std::string_view, 35> kPythonKeywords = {
-    "False",  "None",     "True",    "and",    "as",       "assert", "async",
-    "await",  "break",    "class",   "continue", "def",    "del",    "elif",
-    "else",   "except",   "finally", "for",    "from",     "global", "if",
-    "import", "in",       "is",      "lambda", "nonlocal", "not",    "or",
-    "pass",   "raise",    "return",  "try",    "while",    "with",   "yield",
+// What the feature's forms name at module level in each module file, beside the file's own names
+// that it reads after them: what it imports, what it defines and the builtins it uses. A form
+// that takes one of those names hides it, and the file fails at import or lint: the entity class
+// `Depends`, imported into the router after FastAPI's, replaces it. Both lists are template text
+// separated by blanks. This table must follow the templates in templates/module/: a name that a
+// template comes to import, define or read belongs here too. A name read only above every
+// feature name is left out, as it is read before anything hides it; a file where no form names
+// anything at module level (the package's __init__.py, the tests) has no row. For the same
+// reason the router reaches fastapi.Path through its package: a module named path still works.
+struct ModuleFileNames {
+  std::string_view file;           // the output path, as template text
+  std::string_view feature_names;  // what the forms name there, as template text
+  std::string_view own_names;      // the file's names that it reads after them
 };
 
-bool is_python_keyword(std::string_view word) {
-  return std::ranges::find(kPythonKeywords, word) != kPythonKeywords.end();
+constexpr std::array<ModuleFileNames, 6> kModuleFileNames = {{
+    // get_session is read once, by SessionDep, above the endpoints: the feature "session" may
+    // name its endpoint get_session.
+    {"api/router.py",
+     "{{ pascal }}NotFound {{ pascal }}Service {{ pascal }}Create {{ pascal }}Read "
+     "{{ pascal }}Update {{ pascal }} Sql{{ pascal }}Repository {{ pascal }}Id create_{{ snake }} "
+     "list_{{ plural }} get_{{ snake }} update_{{ snake }} delete_{{ snake }}",
+     "Annotated fastapi APIRouter Depends HTTPException status AsyncSession SessionDep router "
+     "_service int list"},
+    {"application/schemas.py",
+     "{{ pascal }}Base {{ pascal }}Create {{ pascal }}Update {{ pascal }}Read",
+     "BaseModel ConfigDict int"},
+    {"application/{{ snake }}_service.py",
+     "{{ pascal }}Create {{ pascal }}Update {{ pascal }} {{ pascal }}Repository {{ pascal }}Error "
+     "{{ pascal }}NotFound {{ pascal }}Service",
+     "Exception classmethod int list"},
+    // Mapped, mapped_column, Base and int are read only by the entity's class statement, before
+    // its name is bound: the features "mapped" and "base" work.
+    {"domain/model.py", "{{ pascal }}", ""},
+    {"domain/repository.py", "{{ pascal }} {{ pascal }}Repository", "Protocol int list"},
+    {"infrastructure/{{ snake }}_repository.py", "{{ pascal }} Sql{{ pascal }}Repository",
+     "select AsyncSession list"},
+}};
+
+// The words of a blank-separated list.
+auto words(std::string_view list) {
+  return list | std::views::split(' ') |
+         std::views::transform([](auto word) { return std::string_view(word); }) |
+         std::views::filter([](std::string_view word) { return !word.empty(); });
+}
+
+bool has_word(std::string_view list, std::string_view word) {
+  return std::ranges::any_of(words(list), [word](std::string_view each) { return each == word; });
+}
+
+// Refuses a feature one of whose forms would hide a name that a module file reads.
+error::Result<void> check_no_hidden_names(std::string_view snake, const render::Context& context) {
+  for (const ModuleFileNames& row : kModuleFileNames) {
+    error::Result<std::string> named = render::render_str(row.feature_names, context);
+    if (!named) return error::pass(named);
+    for (const std::string_view name : words(*named)) {
+      if (!has_word(row.own_names, name)) continue;
+      error::Result<std::string> file = render::render_str(row.file, context);
+      if (!file) return error::pass(file);
+      // Classes take the Pascal form, functions the snake form.
+      const bool is_class = name.front() >= 'A' && name.front() <= 'Z';
+      return error::fail(fmt::format(
+          "invalid module name \"{}\": its {} name \"{}\" would hide a name that {} uses", snake,
+          is_class ? "class" : "function", name, *file));
+    }
+  }
+  return {};
 }
 
 // Refuses a module whose directory or file names the file system cannot hold, before any of
@@ -94,12 +151,12 @@ error::Result<void> check_feature_name(std::string_view feature) {
     return error::fail(fmt::format(
         "invalid module name \"{}\": a Python module name cannot start with a digit", snake));
   }
-  if (is_python_keyword(snake)) {
+  if (naming::is_python_keyword(snake)) {
     return error::fail(fmt::format("invalid module name \"{}\": it is a Python keyword", snake));
   }
   // The Pascal form names the entity class; "none" would give `class None(Base):`.
   const std::string pascal = naming::to_pascal(feature);
-  if (is_python_keyword(pascal)) {
+  if (naming::is_python_keyword(pascal)) {
     return error::fail(fmt::format(
         "invalid module name \"{}\": its class name \"{}\" is a Python keyword", snake, pascal));
   }
@@ -117,7 +174,7 @@ error::Result<void> check_feature_name(std::string_view feature) {
         "tests",
         snake));
   }
-  return {};
+  return check_no_hidden_names(snake, module_context(feature, ""));
 }
 
 }  // namespace generators::module

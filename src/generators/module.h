@@ -23,7 +23,8 @@ error::Result<std::vector<writers::GeneratedFile>> generate_module(
 /// Refuses a feature name whose forms cannot make an importable Python package (an empty snake
 /// form, one starting with a digit, or a snake or Pascal form that is a Python keyword), or
 /// would break the project: the snake form "modules", the registry's own name, or one that is
-/// "test" or starts with "test_", which pytest would collect.
+/// "test" or starts with "test_", which pytest would collect; or one whose class or function name
+/// would hide a name that the module's own files use (the class `Depends` in the router).
 error::Result<void> check_feature_name(std::string_view feature);
 
 }  // namespace generators::module

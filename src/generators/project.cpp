@@ -1,7 +1,6 @@
 #include "generators/project.h"
 
 #include <algorithm>
-#include <array>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -11,6 +10,7 @@
 #include "files/files.h"
 #include "generators/alembic.h"
 #include "generators/core.h"
+#include "generators/dependency_names.h"
 #include "generators/registry.h"
 #include "layout/layout.h"
 #include "naming/naming.h"
@@ -21,13 +21,6 @@ namespace generators::project {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The packages templates/project/pyproject.toml.j2 depends on, runtime and dev, in their
-// normalized form: a project of one of these names would depend on itself, which uv refuses.
-constexpr std::array<std::string_view, 10> kDependencyNames = {
-    "fastapi", "uvicorn", "sqlalchemy",     "alembic", "aiosqlite", "pydantic-settings",
-    "httpx",   "pytest",  "pytest-asyncio", "ruff",
-};
 
 /// The last named component of the directory. The path is made absolute first so that "."
 /// run in /home/u/shop, or --dir ../shop, still names the project after "shop".
@@ -62,6 +55,7 @@ std::string naming_source(std::string_view name, const std::filesystem::path& ro
 error::Result<void> check_project_name(std::string_view name, const std::filesystem::path& root) {
   const std::string source = naming_source(name, root);
   const std::string project_name = naming::to_snake(source);
+  // A project named after any package it resolves to would depend on itself, which uv refuses.
   // The kebab form is the project name with its separators normalized, as package indexes
   // compare names.
   if (std::ranges::find(kDependencyNames, naming::to_kebab(source)) != kDependencyNames.end()) {

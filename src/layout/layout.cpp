@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <string>
 
+#include <fmt/core.h>
 #include <nlohmann/json.hpp>
 
 #include "files/files.h"
 #include "layout/config.h"
+#include "naming/naming.h"
 #include "text/text.h"
 
 namespace layout {
@@ -22,6 +24,17 @@ bool stays_inside_project(std::string_view name) {
   if (name.find('\0') != std::string_view::npos) return false;
   if (std::filesystem::path(name).is_absolute()) return false;
   return std::ranges::none_of(text::path_components(name), [](auto c) { return c == ".."; });
+}
+
+// The generated imports start with the source directory's name ("from src.core ..."), so it
+// must be a Python package name: letters, digits and "_", not starting with a digit, and no
+// keyword. A byte beyond ASCII counts as a letter: Python takes most letters of other scripts.
+bool names_a_package(std::string_view name) {
+  if (name.empty() || (name.front() >= '0' && name.front() <= '9')) return false;
+  if (naming::is_python_keyword(name)) return false;
+  return std::ranges::all_of(name, [](char c) {
+    return static_cast<unsigned char>(c) >= 0x80 || text::is_ascii_alphanumeric(c) || c == '_';
+  });
 }
 
 // A configuration holds one short key; a file far larger than any real one (a link to a huge
@@ -48,12 +61,24 @@ std::string source_dir_name(const std::filesystem::path& root) {
   if (const std::optional<nlohmann::json> config = read_config(root)) {
     const auto found = config->find(kSourceDirKey);
     if (found != config->end() && found->is_string()) {
-      const auto& name = found->get_ref<const std::string&>();
-      if (!name.empty() && stays_inside_project(name)) return name;
+      std::string_view name = found->get_ref<const std::string&>();
+      // "src/" names the folder src, as a shell would take it.
+      while (name.ends_with('/')) name.remove_suffix(1);
+      if (!name.empty() && stays_inside_project(name)) return std::string(name);
     }
   }
   if (files::exists(root / "src" / "main.py")) return "src";
   return "app";
+}
+
+error::Result<std::string> package_source_dir(const std::filesystem::path& root) {
+  std::string name = source_dir_name(root);
+  if (names_a_package(name)) return name;
+  // Detection only ever gives src or app: the name is the configured one.
+  return error::fail(fmt::format(
+      "invalid source directory {:?} in {}: the generated imports need a Python package name "
+      "(letters, digits and \"_\", not starting with a digit, not a keyword)",
+      name, files::quoted(root / kConfigFile)));
 }
 
 std::string source_or_detected(const std::filesystem::path& root,

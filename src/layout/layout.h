@@ -18,10 +18,14 @@ inline constexpr std::string_view kConfigFile = ".brintle.json";
 /// The configuration key that names the source directory.
 inline constexpr std::string_view kSourceDirKey = "source_dir";
 
-/// The source directory name: the configured "source_dir" when it is a non-empty string that
-/// stays inside the project (not absolute, no ".." component, no NUL), else "src" when
-/// src/main.py exists, else "app".
+/// The source directory name: the configured "source_dir", less trailing "/" ("src/" is src),
+/// when that is a non-empty string that stays inside the project (not absolute, no ".."
+/// component, no NUL), else "src" when src/main.py exists, else "app".
 std::string source_dir_name(const std::filesystem::path& root);
+
+/// source_dir_name, for a command that writes: fails, naming the configuration file, when the
+/// configured name is no Python package name, which every generated import starts with.
+[[nodiscard]] error::Result<std::string> package_source_dir(const std::filesystem::path& root);
 
 /// The given source directory name when there is one (used unchanged), else source_dir_name.
 std::string source_or_detected(const std::filesystem::path& root,

@@ -1,5 +1,8 @@
 #include "naming/naming.h"
 
+#include <algorithm>
+#include <array>
+
 #include <utf8proc.h>
 
 #include "text/text.h"
@@ -7,6 +10,14 @@
 namespace naming {
 
 namespace {
+
+constexpr std::array<std::string_view, 35> kPythonKeywords = {
+    "False",  "None",     "True",    "and",    "as",       "assert", "async",
+    "await",  "break",    "class",   "continue", "def",    "del",    "elif",
+    "else",   "except",   "finally", "for",    "from",     "global", "if",
+    "import", "in",       "is",      "lambda", "nonlocal", "not",    "or",
+    "pass",   "raise",    "return",  "try",    "while",    "with",   "yield",
+};
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_capital(char c) { return c >= 'A' && c <= 'Z'; }
@@ -124,6 +135,10 @@ std::string to_plural(std::string_view text) {
   if (last == 'f') return std::string(text.substr(0, text.size() - 1)) + "ves";
   if (text.ends_with("fe")) return std::string(text.substr(0, text.size() - 2)) + "ves";
   return whole + "s";
+}
+
+bool is_python_keyword(std::string_view word) {
+  return std::ranges::find(kPythonKeywords, word) != kPythonKeywords.end();
 }
 
 }  // namespace naming

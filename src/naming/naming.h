@@ -21,4 +21,7 @@ std::string to_title(std::string_view text);   ///< "userProfile" -> "User Profi
 std::string to_pascal(std::string_view text);  ///< "userProfile" -> "UserProfile"
 std::string to_plural(std::string_view text);  ///< "city" -> "cities", on the whole text
 
+/// Whether the word is a hard keyword of Python 3, which can name no package, class or function.
+bool is_python_keyword(std::string_view word);
+
 }  // namespace naming

@@ -133,6 +133,18 @@ def check_pytest(project: Path, minimum: int, *paths: str) -> None:
            f"pytest should pass {minimum}+ tests under -W error, and nothing else: {summary}")
 
 
+def check_refused(brintle: str, project: Path, *argv: str) -> None:
+    """The command fails with status 1 and leaves every file of the project as it was."""
+    def files() -> dict[Path, bytes]:
+        return {path: path.read_bytes() for path in project.rglob("*") if path.is_file()}
+    before = files()
+    result = subprocess.run([brintle, *argv], cwd=project, capture_output=True, text=True,
+                            timeout=COMMAND_TIMEOUT)
+    expect(result.returncode == 1 and result.stderr.startswith("error: "),
+           f"{' '.join(argv)} should be refused: {result.returncode} {result.stderr}")
+    expect(files() == before, f"{' '.join(argv)} was refused but changed the project's files")
+
+
 def migrate(project: Path, message: str) -> None:
     uv_run(project, *ALEMBIC, "revision", "--autogenerate", "-m", message)
     uv_run(project, *ALEMBIC, "upgrade", "head")
@@ -160,8 +172,13 @@ def check_new_project(brintle: str, workdir: Path) -> None:
     project = workdir / "shop"
     run([brintle, "make", "module", "user"], project)
     run([brintle, "make", "module", "BlogPost"], project)
+    # A feature's class shares the router with FastAPI's names: `path` works, while features
+    # whose class would hide a name their own files use are refused, with nothing written.
+    run([brintle, "make", "module", "path"], project)
+    for name in ("depends", "protocol"):
+        check_refused(brintle, project, "make", "module", name)
     # The project's health test, and four tests of each module; then one module's tests alone.
-    check_works(project, "src", {"user": "User", "blog_post": "BlogPost"}, tests=9)
+    check_works(project, "src", {"user": "User", "blog_post": "BlogPost", "path": "Path"}, tests=13)
     check_pytest(project, 4, "src/modules/user")
 
     # SQLite cannot alter a column in place: a nullable column made required must still migrate.

@@ -29,7 +29,9 @@ error::Result<Messages> run_init_alembic(Alembic command) {
   // Of runs at once, only the first may report the files it found missing as created.
   const error::Result<files::DirectoryLock> lock = lock_project(root, !command.dry_run);
   if (!lock) return error::pass(lock);
-  const std::string source = layout::source_dir_name(root);
+  const error::Result<std::string> source_dir = layout::package_source_dir(root);
+  if (!source_dir) return error::pass(source_dir);
+  const std::string& source = *source_dir;
   const writers::ProjectScope scope(root);
   auto files = generators::alembic::generate_alembic(root, source, command.dry_run);
   if (!files) return error::pass(files);

@@ -29,7 +29,9 @@ error::Result<Messages> run_make_module(Module command) {
   const error::Result<files::DirectoryLock> lock = lock_project(root, writes);
   if (!lock) return error::pass(lock);
   // Decided once: nothing the steps write changes which source directory the project uses.
-  const std::string source = layout::source_dir_name(root);
+  const error::Result<std::string> source_dir = layout::package_source_dir(root);
+  if (!source_dir) return error::pass(source_dir);
+  const std::string& source = *source_dir;
   const bool dry_run = command.dry_run;
   writers::ProjectScope scope(root);
   // The files edited in place are looked at before anything is written: one that leads outside
