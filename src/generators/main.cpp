@@ -103,25 +103,41 @@ LineCode scan_line_code(std::string_view line, StringState& state) {
   return code;
 }
 
-// For each line, whether it lies inside a string literal: it begins inside a string that an
-// earlier line opened and a later quote closes. A string that never closes is no literal (the
-// file does not parse from there on), so its lines count as code, as every line did before
-// strings were read.
-std::vector<bool> lines_inside_strings(const Lines& lines) {
-  std::vector<bool> inside(lines.size(), false);
-  StringState state;
-  std::size_t opened = 0;  // the line on which the string still open began
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const bool carried = state.quote != 0;
-    const bool closed = scan_line_code(lines[i], state).closes_carried_string;
-    if (closed) {
-      std::fill(inside.begin() + static_cast<std::ptrdiff_t>(opened) + 1,
-                inside.begin() + static_cast<std::ptrdiff_t>(i) + 1, true);
+// Which lines lie inside a string literal: those that begin inside a string that an earlier
+// line opened and a later quote closes. A string that never closes is no literal (the file
+// does not parse from there on), so its lines count as code, as every line did before strings
+// were read. The lines are read from the top only as far as a question needs: the application
+// line is near the top of a long file.
+class StringLines {
+ public:
+  explicit StringLines(const Lines& lines) : lines_(lines), inside_(lines.size(), false) {}
+
+  bool inside(std::size_t line) {
+    // Read on until the line's start is known and, when a string is open there, until it closes.
+    while (read_ < lines_.size() && (read_ <= line || (state_.quote != 0 && opened_ < line))) {
+      read_line();
     }
-    if (state.quote != 0 && (!carried || closed)) opened = i;
+    return inside_[line];
   }
-  return inside;
-}
+
+ private:
+  void read_line() {
+    const bool carried = state_.quote != 0;
+    const bool closed = scan_line_code(lines_[read_], state_).closes_carried_string;
+    if (closed) {
+      std::fill(inside_.begin() + static_cast<std::ptrdiff_t>(opened_) + 1,
+                inside_.begin() + static_cast<std::ptrdiff_t>(read_) + 1, true);
+    }
+    if (state_.quote != 0 && (!carried || closed)) opened_ = read_;
+    ++read_;
+  }
+
+  const Lines& lines_;
+  std::vector<bool> inside_;
+  std::size_t read_ = 0;    // the lines read so far
+  StringState state_;       // where the lines read leave off
+  std::size_t opened_ = 0;  // the line on which the string still open began
+};
 
 // Whether an import line leaves its statement open: parentheses still to close, or a
 // backslash continuation. Nothing may be inserted after such a line, or the inserted import
@@ -279,9 +295,9 @@ bool mentions_block(std::string_view text) {
 bool holds_block(std::string_view text) {
   if (!mentions_block(text)) return false;
   const Lines lines = lines_of(text);
-  const std::vector<bool> inside = lines_inside_strings(lines);
+  StringLines strings(lines);
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (!inside[i] && mentions_block(lines[i])) return true;
+    if (mentions_block(lines[i]) && !strings.inside(i)) return true;
   }
   return false;
 }
@@ -305,17 +321,17 @@ std::string mounted(std::string_view text, std::string_view source) {
             std::back_inserter(edited));
 
   // A line inside a string literal, such as a docstring that shows an example, is no code.
-  const std::vector<bool> inside = lines_inside_strings(edited);
+  StringLines strings(edited);
   std::size_t app_line = 0;
   while (app_line < edited.size() &&
-         (inside[app_line] || !edited[app_line].starts_with(kAppLinePrefix))) {
+         !(edited[app_line].starts_with(kAppLinePrefix) && !strings.inside(app_line))) {
     ++app_line;
   }
   if (app_line == edited.size()) return append_block(text);
 
   // The block goes where code goes on: past a string that the call's last line leaves open.
   std::size_t closing = closing_line(edited, app_line);
-  while (closing + 1 < edited.size() && inside[closing + 1]) ++closing;
+  while (closing + 1 < edited.size() && strings.inside(closing + 1)) ++closing;
   edited.insert(edited.begin() + static_cast<std::ptrdiff_t>(closing) + 1, kAutoMountBlock.begin(),
                 kAutoMountBlock.end());
   return text::join_lines(edited) + '\n';
