@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::filesystem::path init_file = fuzz_support::process_temp_dir() / "__init__.py";
   fuzz_support::write_bytes(init_file, input);
 
-  const std::string description = generators::registry::module_description(init_file);
+  const std::string description = generators::registry::module_description(init_file.c_str());
   if (description.empty()) return 0;
 
   const std::string detail = fmt::format("{} from {}", description, input);

@@ -1,5 +1,6 @@
-// The registry reader: any text reads without a crash into entries with distinct names, and
-// the canonical text of entries reads back as the same entries in name order.
+// The registry reader: any text reads without a crash into entries with distinct names, an
+// entry that cannot be written back is refused, and the canonical text of entries reads back
+// as the same entries in name order.
 //
 // The input serves twice: as a registry file, and as a list of entries, one line holding a
 // name and the next its import path.
@@ -27,6 +28,16 @@ bool writable(std::string_view field) { return field.find_first_of("'\"\r\n") ==
 
 bool writable(const RegistryEntry& entry) {
   return writable(entry.name) && writable(entry.import_path);
+}
+
+// What the registry refuses to write back: a double quote, a backslash or a control character
+// (C0, DEL or C1) in a name or an import path.
+bool refused(std::string_view field) {
+  for (std::size_t i = 0; i < field.size();) {
+    const char32_t c = text::decode_utf8(field, i);
+    if (c == '"' || c == '\\' || c < 0x20 || (c >= 0x7f && c <= 0x9f)) return true;
+  }
+  return false;
 }
 
 std::string describe(std::span<const RegistryEntry> entries) {
@@ -65,7 +76,7 @@ void check_round_trip(std::span<const RegistryEntry> entries) {
         "the registry text starts with its header", content);
   check(content.ends_with("\n__all__ = [\"modules\"]\n"),
         "the registry text ends with its __all__ line", content);
-  const std::vector<RegistryEntry> read = generators::registry::parse_registry(content);
+  const std::vector<RegistryEntry> read = generators::registry::parse_registry(content).entries;
   const std::vector<RegistryEntry> expected =
       sorted_by_name({entries.begin(), entries.end()});
   check(read == expected, "parse_registry(registry_content(entries)) gives them in name order",
@@ -81,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The reader is never given anything but UTF-8 by the program; it must not crash on the
   // rest either.
-  const std::vector<RegistryEntry> parsed = generators::registry::parse_registry(input);
+  const generators::registry::RegistryText read = generators::registry::parse_registry(input);
+  const std::vector<RegistryEntry>& parsed = read.entries;
   std::set<std::string_view> names;
   for (const RegistryEntry& entry : parsed) {
     check(names.insert(entry.name).second, "the reader yields each name once", describe(parsed));
@@ -90,6 +102,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "an entry read from one line holds no line feed", describe(parsed));
   }
   if (!text::is_valid_utf8(input)) return 0;
+
+  for (const RegistryEntry& entry : parsed) {
+    if (refused(entry.name) || refused(entry.import_path)) {
+      check(read.unwritable_line != 0, "an entry that cannot be written back is refused",
+            describe(parsed));
+    }
+  }
 
   if (std::ranges::all_of(parsed, [](const RegistryEntry& entry) { return writable(entry); })) {
     check_round_trip(parsed);

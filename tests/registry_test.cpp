@@ -29,18 +29,22 @@ const bool kRegistryCases = testing_support::register_unit_cases(
                  {"parse",
                   [](const auto& in) {
                     std::string lines;
-                    for (const auto& [name, path] : registry::parse_registry(in[0]))
+                    for (const auto& [name, path] : registry::parse_registry(in[0]).entries)
                       lines += fmt::format("{}: {}\n", name, path);
                     return lines;
                   }},
                  {"stray",
                   [](const auto& in) {
-                    return std::to_string(registry::scan_registry(in[0]).stray_line);
+                    return std::to_string(registry::parse_registry(in[0]).stray_line);
+                  }},
+                 {"unwritable",
+                  [](const auto& in) {
+                    return std::to_string(registry::parse_registry(in[0]).unwritable_line);
                   }},
                  {"describe", [](const auto& in) {
                     TempDir dir;
                     write_file(dir.path() / "__init__.py", in[0]);
-                    return registry::module_description(dir.path() / "__init__.py");
+                    return registry::module_description((dir.path() / "__init__.py").c_str());
                   }}});
 
 // Only "\n" counts as a final line feed: a registry with "\r\n" line ends is rewritten.
@@ -50,6 +54,10 @@ TEST(Registry, RegisterRewritesTheTextOnlyWhenItChanges) {
   const fs::path path = dir.path() / "src/modules/__init__.py";
   const std::string blog = registry::registry_content(
       std::vector<registry::RegistryEntry>{{"blog_post", "src.modules.blog_post"}});
+  const auto registered = [&](std::string_view feature, bool dry_run) {
+    return registry::register_module(
+        registry::plan_registration(dir.path(), feature, std::nullopt).value(), dry_run).value();
+  };
   for (const auto& [on_disk, status] : std::vector<std::pair<std::string, WriteStatus>>{
            {blog, WriteStatus::Skipped},
            {blog.substr(0, blog.size() - 1), WriteStatus::Skipped},
@@ -59,11 +67,9 @@ TEST(Registry, RegisterRewritesTheTextOnlyWhenItChanges) {
            {registry::registry_content({}), WriteStatus::Created}}) {
     write_file(path, on_disk);
     const auto dry = status == WriteStatus::Created ? WriteStatus::DryRun : status;
-    EXPECT_EQ(registry::register_module(dir.path(), "blog post", std::nullopt, true).value(),
-              (writers::GeneratedFile{path, blog, dry}));
+    EXPECT_EQ(registered("blog post", true), (writers::GeneratedFile{path, blog, dry}));
     EXPECT_EQ(read_file(path), on_disk);
-    EXPECT_EQ(registry::register_module(dir.path(), "BlogPost", std::nullopt, false).value(),
-              (writers::GeneratedFile{path, blog, status}));
+    EXPECT_EQ(registered("BlogPost", false), (writers::GeneratedFile{path, blog, status}));
     EXPECT_EQ(read_file(path), status == WriteStatus::Skipped ? on_disk : blog);
   }
 }

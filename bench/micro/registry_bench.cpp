@@ -19,7 +19,7 @@ BENCHMARK(BM_RegistryContent)->Apply(bench::sizes_1_to_10000);
 void BM_ParseRegistry(benchmark::State& state) {
   const std::string text =
       generators::registry::registry_content(bench::registry_entries(bench::size_of(state)));
-  if (generators::registry::parse_registry(text).size() != bench::size_of(state)) {
+  if (generators::registry::parse_registry(text).entries.size() != bench::size_of(state)) {
     state.SkipWithError("the registry text does not read back whole");
     return;
   }

@@ -52,11 +52,13 @@ struct StringState {
   bool triple = false;
 };
 
-/// What the code of one line holds: its parentheses, and whether a backslash ends it and so
-/// carries the statement on to the next line.
+/// What the code of one line holds: its parentheses, whether a backslash ends it and so
+/// carries the statement on to the next line, and whether a string that an earlier line left
+/// open closes on it.
 struct LineCode {
   std::ptrdiff_t opens = 0, closes = 0;
   bool continued = false;
+  bool closes_carried_string = false;
 };
 
 // Whether the quote character at `pos` is the first of three alike.
@@ -70,6 +72,7 @@ bool triple_quote_at(std::string_view line, std::size_t pos) {
 // the next line (triple-quoted, or continued by a backslash).
 LineCode scan_line_code(std::string_view line, StringState& state) {
   LineCode code;
+  bool carried = state.quote != 0;
   for (std::size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (state.quote != 0) {
@@ -79,6 +82,8 @@ LineCode scan_line_code(std::string_view line, StringState& state) {
       } else if (c == state.quote && (!state.triple || triple_quote_at(line, i))) {
         if (state.triple) i += 2;
         state = {};
+        code.closes_carried_string = code.closes_carried_string || carried;
+        carried = false;
       }
     } else if (c == '#') {
       break;
@@ -97,6 +102,42 @@ LineCode scan_line_code(std::string_view line, StringState& state) {
   if (state.quote != 0 && !state.triple && !code.continued) state = {};  // an unclosed string ends
   return code;
 }
+
+// Which lines lie inside a string literal: those that begin inside a string that an earlier
+// line opened and a later quote closes. A string that never closes is no literal (the file
+// does not parse from there on), so its lines count as code, as every line did before strings
+// were read. The lines are read from the top only as far as a question needs: the application
+// line is near the top of a long file.
+class StringLines {
+ public:
+  explicit StringLines(const Lines& lines) : lines_(lines), inside_(lines.size(), false) {}
+
+  bool inside(std::size_t line) {
+    // Read on until the line's start is known and, when a string is open there, until it closes.
+    while (read_ < lines_.size() && (read_ <= line || (state_.quote != 0 && opened_ < line))) {
+      read_line();
+    }
+    return inside_[line];
+  }
+
+ private:
+  void read_line() {
+    const bool carried = state_.quote != 0;
+    const bool closed = scan_line_code(lines_[read_], state_).closes_carried_string;
+    if (closed) {
+      std::fill(inside_.begin() + static_cast<std::ptrdiff_t>(opened_) + 1,
+                inside_.begin() + static_cast<std::ptrdiff_t>(read_) + 1, true);
+    }
+    if (state_.quote != 0 && (!carried || closed)) opened_ = read_;
+    ++read_;
+  }
+
+  const Lines& lines_;
+  std::vector<bool> inside_;
+  std::size_t read_ = 0;    // the lines read so far
+  StringState state_;       // where the lines read leave off
+  std::size_t opened_ = 0;  // the line on which the string still open began
+};
 
 // Whether an import line leaves its statement open: parentheses still to close, or a
 // backslash continuation. Nothing may be inserted after such a line, or the inserted import
@@ -237,10 +278,33 @@ std::string append_block(std::string_view text) {
   return result;
 }
 
-// The text with the two imports and the block added; the block is known to be missing.
-std::string mounted(std::string_view text, std::string_view source) {
+Lines lines_of(std::string_view text) {
   Lines lines;
   for (std::string_view line : text::split_lines(text)) lines.emplace_back(line);
+  return lines;
+}
+
+bool mentions_block(std::string_view text) {
+  return text.find(kStartMarker) != std::string_view::npos ||
+         text.find(kIncludeLine) != std::string_view::npos;
+}
+
+// Whether the file holds the block already: its start marker or its include line on a line
+// of code, even in a comment or a string there, but not on a line inside a string literal (a
+// docstring that quotes the block mounts nothing).
+bool holds_block(std::string_view text) {
+  if (!mentions_block(text)) return false;
+  const Lines lines = lines_of(text);
+  StringLines strings(lines);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (mentions_block(lines[i]) && !strings.inside(i)) return true;
+  }
+  return false;
+}
+
+// The text with the two imports and the block added; the block is known to be missing.
+std::string mounted(std::string_view text, std::string_view source) {
+  Lines lines = lines_of(text);
 
   const std::size_t header_start = text::docstring_end(lines, leading_comments_end(lines));
   ImportHeader header = scan_import_header(lines, header_start);
@@ -256,12 +320,18 @@ std::string mounted(std::string_view text, std::string_view source) {
   std::move(lines.begin() + static_cast<std::ptrdiff_t>(header.end), lines.end(),
             std::back_inserter(edited));
 
-  const auto app_line = std::ranges::find_if(
-      edited, [](const std::string& line) { return line.starts_with(kAppLinePrefix); });
-  if (app_line == edited.end()) return append_block(text);
+  // A line inside a string literal, such as a docstring that shows an example, is no code.
+  StringLines strings(edited);
+  std::size_t app_line = 0;
+  while (app_line < edited.size() &&
+         !(edited[app_line].starts_with(kAppLinePrefix) && !strings.inside(app_line))) {
+    ++app_line;
+  }
+  if (app_line == edited.size()) return append_block(text);
 
-  const std::size_t closing =
-      closing_line(edited, static_cast<std::size_t>(app_line - edited.begin()));
+  // The block goes where code goes on: past a string that the call's last line leaves open.
+  std::size_t closing = closing_line(edited, app_line);
+  while (closing + 1 < edited.size() && strings.inside(closing + 1)) ++closing;
   edited.insert(edited.begin() + static_cast<std::ptrdiff_t>(closing) + 1, kAutoMountBlock.begin(),
                 kAutoMountBlock.end());
   return text::join_lines(edited) + '\n';
@@ -270,10 +340,7 @@ std::string mounted(std::string_view text, std::string_view source) {
 }  // namespace
 
 std::optional<std::string> insert_auto_mount(std::string_view text, std::string_view source) {
-  if (text.find(kStartMarker) != std::string_view::npos ||
-      text.find(kIncludeLine) != std::string_view::npos) {
-    return std::nullopt;
-  }
+  if (holds_block(text)) return std::nullopt;
   // A byte-order mark is only allowed at the very start: the edit works on the text after it
   // and puts it back in front.
   const std::string_view mark = text.starts_with(text::kByteOrderMark) ? text::kByteOrderMark : "";

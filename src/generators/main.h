@@ -22,7 +22,8 @@ inline constexpr std::array<std::string_view, 5> kAutoMountBlock = {
 };
 
 /// The edited text of main.py, or none when the text needs no change (the block or its
-/// include line is already there). A pure function of the text and the source directory name.
+/// include line is already there, on a line that is not inside a string literal). A pure
+/// function of the text and the source directory name.
 std::optional<std::string> insert_auto_mount(std::string_view text, std::string_view source);
 
 /// Brings <root>/<source>/main.py in step: adds the imports and the auto-mount block once.

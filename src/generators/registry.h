@@ -43,23 +43,29 @@ struct RegistryText {
   /// The first line (counted from 1) outside the dictionary that holds an entry: a rewrite
   /// would lose it. 0 when there is none.
   std::size_t stray_line = 0;
+  /// The first line (counted from 1) with an entry whose name or import path the registry
+  /// cannot write back as it stands: one holding a double quote, a backslash or a control
+  /// character. 0 when there is none.
+  std::size_t unwritable_line = 0;
 };
 
-/// Reads a registry text tolerantly: the dictionary opens on the line `modules = {` (an
-/// annotation may stand before the "="), holds entries (a quoted key, ":" and a quoted value,
-/// several to a line) and ends at a line beginning with "}", or on its opening line when a "}"
-/// follows the entries there.
-RegistryText scan_registry(std::string_view text);
+/// The registry's one reader, tolerant of hand edits. The dictionary opens on the line
+/// `modules = {` (an annotation may stand before the "="). An entry is a quoted key, ":" and
+/// a quoted value; the first of a line stands wherever its key's quote is, and after a value
+/// only "," and another entry are read. Outside quotes a "#" ends the line and a "}" closes
+/// the dictionary, except that a line beginning with "#" inside it is read as a commented-out
+/// entry and closes nothing, and a "{}" on the opening line is an empty dictionary that the
+/// next lines fill all the same. A line beginning with "#" never counts as an entry outside.
+RegistryText parse_registry(std::string_view text);
 
-/// The entries of a registry text, read tolerantly.
-std::vector<RegistryEntry> parse_registry(std::string_view text);
-
-/// The entries of the project's registry file; a missing or unreadable file gives none.
+/// The entries parse_registry finds in the project's registry file, for `list`: a missing or
+/// unreadable file gives none (registering a module reads the file itself, and fails then).
 std::vector<RegistryEntry> read_registry(const std::filesystem::path& root,
                                          std::optional<std::string_view> source);
 
-/// The first line of the docstring of a module's __init__.py, trimmed; empty when there is none.
-std::string module_description(const std::filesystem::path& init_file);
+/// The first line of the docstring of a module's __init__.py, trimmed; empty when there is
+/// none. The path is a plain C string so that listing many modules builds no path object each.
+std::string module_description(const char* init_file);
 
 /// The rows of `list`, in registry file order.
 std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
@@ -75,21 +81,17 @@ struct Registration {
   bool unchanged = false;
 };
 
-/// Reads the registry and decides its text with the entry of the feature's snake form added
-/// (or updated). Fails, so that nothing need be written, when the registry holds an entry
-/// outside its dictionary, which the rewrite would lose.
-error::Result<Registration> plan_registration(const std::filesystem::path& root,
-                                              std::string_view feature,
-                                              std::optional<std::string_view> source);
+/// The first half of registering a module, run before anything is written: reads the registry
+/// and decides its text with the entry of the feature's snake form added (or updated). Fails
+/// when the registry holds an entry that the rewrite would lose (one outside its dictionary)
+/// or could not write back.
+[[nodiscard]] error::Result<Registration> plan_registration(
+    const std::filesystem::path& root, std::string_view feature,
+    std::optional<std::string_view> source);
 
-/// Writes a planned registration, or reports it skipped when the text is unchanged.
-error::Result<writers::GeneratedFile> write_registration(Registration plan, bool dry_run);
-
-/// plan_registration, then write_registration: adds (or updates) the entry of the feature's
-/// snake form and rewrites the registry canonically when its text changes.
-error::Result<writers::GeneratedFile> register_module(const std::filesystem::path& root,
-                                                      std::string_view feature,
-                                                      std::optional<std::string_view> source,
-                                                      bool dry_run);
+/// Registers the module planned: rewrites the registry canonically when its text changes, or
+/// reports it skipped.
+[[nodiscard]] error::Result<writers::GeneratedFile> register_module(Registration plan,
+                                                                    bool dry_run);
 
 }  // namespace generators::registry

@@ -54,7 +54,7 @@ error::Result<Messages> run_make_module(Module command) {
                                                    dry_run);
       },
       [&] { return generators::core::generate_core(root, source, dry_run); },
-      [&] { return generators::registry::write_registration(std::move(*registration), dry_run); },
+      [&] { return generators::registry::register_module(std::move(*registration), dry_run); },
       [&] { return generators::main::sync_main(root, source, dry_run); });
   if (!done) return error::pass(done);
 
