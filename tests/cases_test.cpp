@@ -69,19 +69,20 @@ struct Case {
       run_options.env["TERM"] = "xterm-256color";
     }
     const RunResult r = run_program(argv, run_options);
-    return fmt::format("> status {}\n", r.status) + quoted("out|", with_placeholder(r.out, root)) +
-           quoted("err|", with_placeholder(r.err, root));
+    return fmt::format("> status {}\n", r.status) +
+           result_lines("out|", with_placeholder(r.out, root)) +
+           result_lines("err|", with_placeholder(r.err, root));
   }
   std::string file(const fs::path& path) const {
     if (!fs::is_regular_file(root / path)) return "> missing\n";
-    return quoted("|", with_placeholder(read_file(root / path), root));
+    return result_lines("|", with_placeholder(read_file(root / path), root));
   }
   std::string tree() const {
     std::string lines;
     for (const auto& [path, value] : snapshot(root)) {
       lines += path + (value == "<dir>" ? "/\n" : "\n");
     }
-    return quoted("", lines);
+    return result_lines("", lines);
   }
 };
 

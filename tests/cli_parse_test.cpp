@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
-using cli::Alembic, cli::Cli, cli::Init, cli::List, cli::Make, cli::Module, cli::New;
+using cli::Cli, cli::Init, cli::InitAlembic, cli::List, cli::Make, cli::MakeModule, cli::New;
 
 // The texts of the outcomes are checked end to end, byte for byte, in tests/cases/cli.txt.
 TEST(CliParse, ArgumentListsBecomeTheCommandToRun) {
@@ -30,9 +30,10 @@ TEST(CliParse, ArgumentListsBecomeTheCommandToRun) {
            {{"new", "shop", "-d=x", "--description=a=b", "--title", "-"},
             New{"shop", "x", "-", "a=b", false, false}},
            {{"new", "--", "new"}, New{"new", ".", std::nullopt, "", false, false}},
-           {{"make", "module", "user", "-f", "--dry-run"}, Make{Module{"user", ".", true, true}}},
-           {{"make", "module", "--dir", "d", "user"}, Make{Module{"user", "d", false, false}}},
-           {{"init", "alembic", "--dry-run", "-dx"}, Init{Alembic{"x", true}}},
+           {{"make", "module", "user", "-f", "--dry-run"},
+            Make{MakeModule{"user", ".", true, true}}},
+           {{"make", "module", "--dir", "d", "user"}, Make{MakeModule{"user", "d", false, false}}},
+           {{"init", "alembic", "--dry-run", "-dx"}, Init{InitAlembic{"x", true}}},
            {{"list"}, List{"."}},
            {{"list", "--dir", "\xff/x"}, List{"\xff/x"}},
        }) {

@@ -33,9 +33,9 @@ error::Result<Messages> execute(Commands command) {
         if constexpr (std::is_same_v<T, New>) {
           return run_new(std::move(parsed));
         } else if constexpr (std::is_same_v<T, Make>) {
-          return run_make_module(std::get<Module>(std::move(parsed.command)));
+          return run_make_module(std::get<MakeModule>(std::move(parsed.command)));
         } else if constexpr (std::is_same_v<T, Init>) {
-          return run_init_alembic(std::get<Alembic>(std::move(parsed.command)));
+          return run_init_alembic(std::get<InitAlembic>(std::move(parsed.command)));
         } else {
           return run_list(std::move(parsed));
         }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
+#include "cli/parsed.h"
 #include "error/error.h"
 #include "files/files.h"
 
@@ -29,8 +29,8 @@ error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& di
 
 // The commands, each in src/cli/commands/.
 error::Result<Messages> run_new(New command);
-error::Result<Messages> run_make_module(Module command);
-error::Result<Messages> run_init_alembic(Alembic command);
+error::Result<Messages> run_make_module(MakeModule command);
+error::Result<Messages> run_init_alembic(InitAlembic command);
 error::Result<Messages> run_list(List command);
 
 }  // namespace cli

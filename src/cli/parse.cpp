@@ -183,9 +183,9 @@ std::optional<Commands> command_to_run(Runs runs, const Value& value, const Flag
                  flag("dry_run"), flag("force")};
     }
     case Runs::MakeModule:
-      return Make{Module{value("feature"), value("dir"), flag("dry_run"), flag("force")}};
+      return Make{MakeModule{value("feature"), value("dir"), flag("dry_run"), flag("force")}};
     case Runs::InitAlembic:
-      return Init{Alembic{value("dir"), flag("dry_run")}};
+      return Init{InitAlembic{value("dir"), flag("dry_run")}};
     case Runs::List:
       return List{value("dir")};
     case Runs::Nothing:

@@ -5,7 +5,7 @@
 #include <variant>
 #include <vector>
 
-#include "cli/commands.h"
+#include "cli/parsed.h"
 #include "style/output.h"
 
 // Parsing the process arguments against the command table (cli/definitions.h), and the

@@ -39,7 +39,7 @@ std::string encoded(std::string_view bytes) {
 
 }  // namespace
 
-std::string quoted(std::string_view label, std::string_view bytes) {
+std::string result_lines(std::string_view label, std::string_view bytes) {
   std::string lines;
   while (!bytes.empty()) {
     const std::size_t end = std::min(bytes.find('\n'), bytes.size());
@@ -204,8 +204,8 @@ bool register_unit_cases(std::string_view name, UnitFunctions functions) {
     std::vector<std::string> inputs = bracketed(line);
     if (!text.empty()) inputs.push_back(text);
     const auto function = functions.find(line.substr(0, line.find(' ')));
-    if (function == functions.end()) return quoted("", "<no such function>\n");
-    return quoted("", function->second(inputs) + "\n");
+    if (function == functions.end()) return result_lines("", "<no such function>\n");
+    return result_lines("", function->second(inputs) + "\n");
   };
   register_cases(file, "Units", [directive] { return Directive(directive); });
   return true;

@@ -36,7 +36,7 @@ void register_cases(const std::filesystem::path& file, const char* suite,
                     std::function<Directive()> make_directive);
 
 /// The "> " lines that show `bytes`, each after `label` (">" alone for an empty line).
-std::string quoted(std::string_view label, std::string_view bytes);
+std::string result_lines(std::string_view label, std::string_view bytes);
 
 /// The decoded values of the "[...]" groups of a line.
 std::vector<std::string> bracketed(std::string_view line);

@@ -24,7 +24,7 @@ constexpr std::string_view kNextSteps =
 
 }  // namespace
 
-error::Result<Messages> run_init_alembic(Alembic command) {
+error::Result<Messages> run_init_alembic(InitAlembic command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   // Of runs at once, only the first may report the files it found missing as created.
   const error::Result<files::DirectoryLock> lock = lock_project(root, !command.dry_run);

@@ -19,7 +19,7 @@
 
 namespace cli {
 
-error::Result<Messages> run_make_module(Module command) {
+error::Result<Messages> run_make_module(MakeModule command) {
   const std::filesystem::path root = resolve_dir(command.dir);
   // Runs in one project take turns: each reads the registry and main.py, adds to them and
   // writes them back, so two at once would each drop what the other added.

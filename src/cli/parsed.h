@@ -21,22 +21,22 @@ struct New {
 };
 
 /// `brintle make module FEATURE`
-struct Module {
+struct MakeModule {
   std::string feature;
   std::filesystem::path dir;
   bool dry_run = false;
   bool force = false;
-  bool operator==(const Module&) const = default;
+  bool operator==(const MakeModule&) const = default;
 };
-using MakeCommands = std::variant<Module>;
+using MakeCommands = std::variant<MakeModule>;
 
 /// `brintle init alembic`
-struct Alembic {
+struct InitAlembic {
   std::filesystem::path dir;
   bool dry_run = false;
-  bool operator==(const Alembic&) const = default;
+  bool operator==(const InitAlembic&) const = default;
 };
-using InitCommands = std::variant<Alembic>;
+using InitCommands = std::variant<InitAlembic>;
 
 /// `brintle make ...`
 struct Make {
