@@ -324,11 +324,9 @@ bool calls_for_writing_in_place(int errnum) {
 
 error::Result<void> pwrite_all(int fd, std::string_view bytes) {
   for (off_t at = 0; !bytes.empty();) {
-    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), at);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return last_call_failed();
-    }
+    const ssize_t written =
+        retry_on_eintr([&] { return ::pwrite(fd, bytes.data(), bytes.size(), at); });
+    if (written < 0) return last_call_failed();
     bytes.remove_prefix(static_cast<std::size_t>(written));
     at += written;
   }
@@ -339,8 +337,9 @@ error::Result<void> pwrite_all(int fd, std::string_view bytes) {
 error::Result<std::string> read_start(int fd, off_t size) {
   std::string bytes(static_cast<std::size_t>(size), '\0');
   for (std::size_t at = 0; at < bytes.size();) {
-    const ssize_t count = ::pread(fd, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
-    if (count < 0 && errno == EINTR) continue;
+    const ssize_t count = retry_on_eintr([&] {
+      return ::pread(fd, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
+    });
     if (count < 0) return error::fail(error::Error::from_errno(errno));
     if (count == 0) return bytes.substr(0, at);
     at += static_cast<std::size_t>(count);
