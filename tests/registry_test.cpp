@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "files/resolve.h"
 #include "support/cases.h"
 #include "support/process.h"
 
@@ -59,10 +60,11 @@ TEST(Registry, RegisterRewritesTheTextOnlyWhenItChanges) {
            {registry::registry_content({}), WriteStatus::Created}}) {
     write_file(path, on_disk);
     const auto dry = status == WriteStatus::Created ? WriteStatus::DryRun : status;
-    EXPECT_EQ(registry::register_module(dir.path(), "blog post", std::nullopt, true).value(),
+    files::ProjectRoot project(dir.path());
+    EXPECT_EQ(registry::register_module(project, "blog post", std::nullopt, true).value(),
               (writers::GeneratedFile{path, blog, dry}));
     EXPECT_EQ(read_file(path), on_disk);
-    EXPECT_EQ(registry::register_module(dir.path(), "BlogPost", std::nullopt, false).value(),
+    EXPECT_EQ(registry::register_module(project, "BlogPost", std::nullopt, false).value(),
               (writers::GeneratedFile{path, blog, status}));
     EXPECT_EQ(read_file(path), status == WriteStatus::Skipped ? on_disk : blog);
   }

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "files/resolve.h"
 #include "support/cases.h"
 #include "support/process.h"
 #include "templates/templates.h"
@@ -51,7 +52,8 @@ TEST(Render, TreeStopsAtTheFirstFailureAndKeepsEarlierFiles) {
   testing_support::TempDir dir;
   render::Context context;
   context.put("source", "app").put("pascal", "Abc").put("kebab", "abc").put("plural", "abcs");
-  const auto files = render::render_tree("module", context, dir.path(), false, false);
+  files::ProjectRoot project(dir.path());
+  const auto files = render::render_tree(project, "module", context, dir.path(), false, false);
   EXPECT_EQ(files.error().joined(),
             "failed to render template module/api/router.py.j2: undefined value 'snake' (line 9)");
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "api/__init__.py"));

@@ -7,6 +7,7 @@
 #include <fmt/core.h>
 
 #include "files/files.h"
+#include "files/resolve.h"
 #include "layout/layout.h"
 #include "naming/naming.h"
 #include "text/text.h"
@@ -278,22 +279,23 @@ error::Result<Registration> plan_registration(const std::filesystem::path& root,
   return plan;
 }
 
-error::Result<writers::GeneratedFile> write_registration(Registration plan, bool dry_run) {
+error::Result<writers::GeneratedFile> write_registration(files::ProjectRoot& project,
+                                                         Registration plan, bool dry_run) {
   if (!plan.content) return error::pass(plan.content);
   if (plan.unchanged) {
     return writers::GeneratedFile{std::move(plan.path), std::move(*plan.content),
                                   writers::WriteStatus::Skipped};
   }
-  return writers::write_file(plan.path, *plan.content, /*force=*/true, dry_run);
+  return writers::write_file(project, plan.path, *plan.content, /*force=*/true, dry_run);
 }
 
-error::Result<writers::GeneratedFile> register_module(const std::filesystem::path& root,
+error::Result<writers::GeneratedFile> register_module(files::ProjectRoot& project,
                                                       std::string_view feature,
                                                       std::optional<std::string_view> source,
                                                       bool dry_run) {
-  error::Result<Registration> plan = plan_registration(root, feature, source);
+  error::Result<Registration> plan = plan_registration(project.path(), feature, source);
   if (!plan) return error::pass(plan);
-  return write_registration(std::move(*plan), dry_run);
+  return write_registration(project, std::move(*plan), dry_run);
 }
 
 }  // namespace generators::registry

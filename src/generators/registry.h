@@ -82,12 +82,14 @@ error::Result<Registration> plan_registration(const std::filesystem::path& root,
                                               std::string_view feature,
                                               std::optional<std::string_view> source);
 
-/// Writes a planned registration, or reports it skipped when the text is unchanged.
-error::Result<writers::GeneratedFile> write_registration(Registration plan, bool dry_run);
+/// Writes a planned registration into the project, or reports it skipped when the text is
+/// unchanged.
+error::Result<writers::GeneratedFile> write_registration(files::ProjectRoot& project,
+                                                         Registration plan, bool dry_run);
 
 /// plan_registration, then write_registration: adds (or updates) the entry of the feature's
 /// snake form and rewrites the registry canonically when its text changes.
-error::Result<writers::GeneratedFile> register_module(const std::filesystem::path& root,
+error::Result<writers::GeneratedFile> register_module(files::ProjectRoot& project,
                                                       std::string_view feature,
                                                       std::optional<std::string_view> source,
                                                       bool dry_run);

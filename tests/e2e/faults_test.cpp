@@ -1,6 +1,7 @@
 // Faults that need more than a data case (tests/cases/faults.txt) can give: another user, runs
-// at once, and signals. A refusal is the exact error line alone, every byte the user had on disk
-// stays unless the run was meant to edit it, and no temporary file is left in any case.
+// at once, signals, and runs held at a system call. A refusal is the exact error line alone,
+// every byte the user had on disk stays unless the run was meant to edit it, and no temporary
+// file is left in any case.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
@@ -247,6 +248,53 @@ TEST(Faults, KilledRewriteInPlaceKeepsTheOldBytesWhole) {
     EXPECT_TRUE(later.err.contains(copy)) << later.err;
   }
   EXPECT_GT(killed, 0);
+}
+
+// Each run is held by strace at a system call (a SIGSTOP injected there, answered by SIGCONT once
+// the step is done), so that what another process does meanwhile happens at that very instant:
+// a folder swapped for a link to an outside folder while its mkdir is held. Nothing reaches the
+// outside folder, and no temporary file is left.
+TEST(Faults, RunsHeldAtASystemCall) {
+  if (run_program({"strace", "-o", "/dev/null", "true"}).status != 0) {
+    GTEST_SKIP() << "strace cannot trace a program here";
+  }
+  const std::string held =
+      R"(mkfifo "$1/trace" && { strace -f -o "$1/trace" -e trace="$2" -e inject="$2:$3" )"
+      R"("$0" make module blog --dir "$1/p" & } && while IFS= read -r line; do case $line in )"
+      R"(*'stopped by SIGSTOP'*) (cd "$1/p" && eval "$4"); kill -CONT "${line%% *}";; esac; )"
+      R"(done <"$1/trace"; wait $! 2>/dev/null)";
+  const std::string blog = "src/modules/blog";
+  struct Case {
+    std::string syscalls, inject, action;
+    int status;
+    std::string out_start, err;  // {0}: the project, {1}: the outside folder, resolved
+    Tree kept;                   // entries of the project that must be as given afterwards
+  };
+  for (const Case& c : std::vector<Case>{
+           {"mkdir,mkdirat", "signal=SIGSTOP",
+            "[ -d " + blog + " ] && [ ! -L " + blog + " ] && mv " + blog + " " + blog +
+                ".away && ln -s ../../../outside " + blog + "; true",
+            1, "", "error: \"{0}/" + blog + "\" leads to \"{1}\", outside the project\n", {}}}) {
+    SCOPED_TRACE(c.syscalls);
+    TempDir dir;
+    make_tree(dir.path() / "p", kProject);
+    fs::create_directory(dir.path() / "outside");
+    const RunResult result =
+        run_program({"sh", "-c", held, brintle_path(), dir.path(), c.syscalls, c.inject, c.action},
+                    {.time_limit = 60});
+    const fs::path outside = fs::canonical(dir.path() / "outside");
+    const auto shown = [&](const std::string& text) {
+      return fmt::format(fmt::runtime(text), (dir.path() / "p").native(), outside.native());
+    };
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_TRUE(result.out.starts_with(shown(c.out_start))) << result.out;
+    EXPECT_EQ(result.err, shown(c.err));
+    EXPECT_TRUE(fs::is_empty(outside));
+    const Tree after = snapshot(dir.path() / "p");
+    for (const auto& [path, bytes] : after) EXPECT_FALSE(path.contains(".brintle-")) << path;
+    for (const auto& [path, bytes] : c.kept) EXPECT_EQ(after.at(path), bytes) << path;
+    EXPECT_EQ(after.at("src/main.py") == kMain, c.status != 0);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fmt/core.h>
 
 #include "cli/cli.h"
+#include "files/resolve.h"
 #include "generators/alembic.h"
 #include "layout/layout.h"
 #include "style/style.h"
@@ -30,8 +31,9 @@ error::Result<Messages> run_init_alembic(Alembic command) {
   const error::Result<files::DirectoryLock> lock = lock_project(root);
   if (!lock) return error::pass(lock);
   const std::string source = layout::source_dir_name(root);
-  const writers::ProjectScope scope(root);
-  auto files = generators::alembic::generate_alembic(root, source, command.dry_run);
+  // Every write of the run resolves beneath this one handle on the project directory.
+  files::ProjectRoot project(root);
+  auto files = generators::alembic::generate_alembic(project, source, command.dry_run);
   if (!files) return error::pass(files);
   Messages messages = writers::report(*files, command.dry_run);
   // Shown after every generation, skipped files and dry runs included: the steps still apply.
