@@ -135,18 +135,24 @@ void discard(const TempFile& temp) {
   mark_pending_temporary_file(-1, "");
 }
 
-// Renames the temporary file over `name`; 0, or the errno of the rename, after which the
-// temporary file is gone.
-int rename_into_place(const TempFile& temp, const std::string& name) {
+// Renames the temporary file to `name`, over a file there or, for a new file, only where
+// nothing is; 0, or the errno of the rename, after which the temporary file is gone.
+int rename_into_place(const TempFile& temp, const std::string& name, bool over) {
   const TerminationSignalsHeld held;
-  const int renamed = ::renameat(temp.folder, temp.name.c_str(), temp.folder, name.c_str());
+  const char* from = temp.name.c_str();
+  int renamed = ::renameat2(temp.folder, from, temp.folder, name.c_str(),
+                            over ? 0 : RENAME_NOREPLACE);
+  // A file system that cannot promise not to replace a file renames as it can.
+  if (renamed != 0 && !over && errno == EINVAL) {
+    renamed = ::renameat(temp.folder, from, temp.folder, name.c_str());
+  }
   const int errnum = renamed == 0 ? 0 : errno;
-  if (renamed != 0) ::unlinkat(temp.folder, temp.name.c_str(), 0);
+  if (renamed != 0) ::unlinkat(temp.folder, from, 0);
   mark_pending_temporary_file(-1, "");
   return errnum;
 }
 
-// Gives the unnamed file open at `fd` the name `name` in `folder`.
+// Gives the unnamed file open at `fd` the name `name` in `folder`; EEXIST when it is taken.
 bool link_unnamed(int fd, int folder, const std::string& name) {
   const std::string unnamed = fmt::format("/proc/self/fd/{}", fd);
   return ::linkat(AT_FDCWD, unnamed.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -197,15 +203,20 @@ error::Result<void> copy_extended_attributes(int from, int to) {
   return {};
 }
 
-// Writes the temporary file, makes it durable when it replaces a file, and renames it over
-// `name`. Whatever fails, the temporary file is removed.
+// How a whole file gets its name: as a new file, only where the name is free, or over the file
+// that has it.
+enum class Naming { New, Over };
+
+// Writes the temporary file, makes it durable when it replaces a file, and renames it to `name`:
+// false when a new file finds the name taken meanwhile. Whatever fails, the temporary file is
+// removed.
 //
 // fsync before replacing: without it a power cut shortly after the rename can leave the name
 // pointing at blocks never written (an empty main.py where the user's code was), and some file
 // systems report a failed delayed write only there. A new file has nothing to lose, and
 // syncing every file of a new project would make each run wait on the disk dozens of times.
-error::Result<void> write_through_temp(int folder, const std::string& name, std::string_view data,
-                                       const Existing* replaced) {
+error::Result<bool> write_through_temp(int folder, const std::string& name, std::string_view data,
+                                       const Existing* replaced, Naming naming) {
   error::Result<TempFile> temp =
       create_temp_beside(folder, name, replaced != nullptr ? 0600 : 0666);
   if (!temp) return error::pass(temp);
@@ -222,26 +233,32 @@ error::Result<void> write_through_temp(int folder, const std::string& name, std:
   if (filled) filled = std::move(closed);
   if (!filled) {
     discard(*temp);
-    return filled;
+    return error::pass(filled);
   }
-  if (const int errnum = rename_into_place(*temp, name); errnum != 0) return failed(errnum);
-  return {};
+  const int errnum = rename_into_place(*temp, name, naming == Naming::Over);
+  if (errnum == EEXIST && naming == Naming::New) return false;
+  if (errnum != 0) return failed(errnum);
+  return true;
 }
 
 // A new file is written unnamed and named once it is whole: no reader sees half of it, and
 // nothing is left behind, whatever ends the process. Where the file system has no unnamed files
-// (or /proc is not there to name one), through a temporary file.
-error::Result<void> create_whole(int folder, const std::string& name, std::string_view data) {
+// (or /proc is not there to name one), through a temporary file. False when the name is taken
+// meanwhile: the file that took it stays as it is.
+error::Result<bool> create_whole(int folder, const std::string& name, std::string_view data) {
   const int fd = ::openat(folder, ".", kUnnamedFlags, 0666);
-  if (fd < 0) return write_through_temp(folder, name, data, /*replaced=*/nullptr);
+  if (fd < 0) return write_through_temp(folder, name, data, /*replaced=*/nullptr, Naming::New);
   error::Result<void> written = write_all(fd, data);
-  if (written && !link_unnamed(fd, folder, name)) {
-    ::close(fd);
-    return write_through_temp(folder, name, data, /*replaced=*/nullptr);
-  }
+  const bool named = written && link_unnamed(fd, folder, name);
+  const int errnum = errno;
   error::Result<void> closed = close_checked(fd);
-  if (written) written = std::move(closed);
-  return written;
+  if (!written) return error::pass(written);
+  if (named) {
+    if (!closed) return error::pass(closed);
+    return true;
+  }
+  if (errnum == EEXIST) return false;
+  return write_through_temp(folder, name, data, /*replaced=*/nullptr, Naming::New);
 }
 
 // Whether a failure of the rename road leaves writing in place as the way: the folder may
@@ -311,7 +328,7 @@ error::Result<std::optional<std::string>> keep_copy_beside(const Existing& file,
                                                            const WriteTarget& target,
                                                            std::string_view bytes) {
   std::string copy = old_bytes_copy(target.name);
-  error::Result<void> kept = write_through_temp(target.folder, copy, bytes, &file);
+  error::Result<bool> kept = write_through_temp(target.folder, copy, bytes, &file, Naming::Over);
   if (!kept) {
     if (calls_for_writing_in_place(kept.error().os_error())) return std::nullopt;
     return error::fail(cannot_keep_old_bytes(target, std::move(kept).error()));
@@ -390,7 +407,9 @@ error::Result<void> replace_existing(const WriteTarget& target, std::string_view
     // Renaming would part this name from the others, which would keep the old text.
     replaced = overwrite_in_place(*file, target, data);
   } else {
-    replaced = write_through_temp(target.folder, target.name, data, &*file);
+    const error::Result<bool> renamed =
+        write_through_temp(target.folder, target.name, data, &*file, Naming::Over);
+    if (!renamed) replaced = error::pass(renamed);
     if (!replaced && calls_for_writing_in_place(replaced.error().os_error())) {
       replaced = overwrite_in_place(*file, target, data);
     }
@@ -402,7 +421,7 @@ error::Result<void> replace_existing(const WriteTarget& target, std::string_view
 
 }  // namespace
 
-error::Result<void> create_file(const WriteTarget& target, std::string_view data) {
+error::Result<bool> create_file(const WriteTarget& target, std::string_view data) {
   if (target.outside) return error::fail(*target.outside);
   // A link at its end leads into a folder that is missing.
   if (target.folder < 0) return failed(ENOENT);

@@ -12,9 +12,10 @@ namespace files {
 
 /// Gives `data` the name of `target`, where nothing stood when it was looked at: the file is
 /// written unnamed and named once it is whole, or, where the file system has no unnamed files,
-/// under a temporary name that is renamed to it. Fails with the target's refusal when it lies
-/// outside the project.
-[[nodiscard]] error::Result<void> create_file(const WriteTarget& target, std::string_view data);
+/// under a temporary name that is renamed to it without replacing anything. False, with nothing
+/// written, when something has taken the name meanwhile. Fails with the target's refusal when
+/// it lies outside the project.
+[[nodiscard]] error::Result<bool> create_file(const WriteTarget& target, std::string_view data);
 
 /// Makes `data` the whole content of the regular file at `target`. The new text is written to
 /// a temporary file beside it, synced, given the replaced file's permission bits and extended

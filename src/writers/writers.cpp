@@ -46,9 +46,19 @@ error::Result<GeneratedFile> write_file(files::ProjectRoot& project,
     return GeneratedFile{path, std::string(content), WriteStatus::Skipped};
   }
   std::string data = with_final_line_feed(content);
-  error::Result<void> written = target->info ? files::replace_file(*target, data)
-                                              : files::create_file(*target, data);
-  if (!written) return error::pass(written);
+  if (!target->info) {
+    const error::Result<bool> created = files::create_file(*target, data);
+    if (!created) return error::pass(created);
+    if (*created) return GeneratedFile{path, std::move(data), WriteStatus::Created};
+    // Someone saved a file under that name since it was looked at: it is found existing, and
+    // only force replaces it.
+    if (!force) return GeneratedFile{path, std::string(content), WriteStatus::Skipped};
+    target = project.look_up(path);
+    if (!target) return error::pass(target);
+  }
+  if (error::Result<void> written = files::replace_file(*target, data); !written) {
+    return error::pass(written);
+  }
   return GeneratedFile{path, std::move(data), WriteStatus::Created};
 }
 

@@ -35,7 +35,8 @@ struct GeneratedFile {
 /// exists and `force` is off. Creates missing parent directories; adds a final line feed when
 /// the content lacks one. Every folder and file is reached from the project's root handle, so
 /// that a directory written into, or a file written, that leads outside the project is refused,
-/// however the folders change meanwhile. A file is replaced whole or not at all,
+/// however the folders change meanwhile. A new file is named only where the name is still free:
+/// one that appears meanwhile counts as found existing. A file is replaced whole or not at all,
 /// through a link to its final target, keeping its permission bits (files::replace_file).
 /// Errors carry the system's text, never the path, except the refusals of a path that leads
 /// outside the project, of a FIFO, device or socket, and of a file that cannot be rewritten

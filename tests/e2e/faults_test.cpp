@@ -252,8 +252,9 @@ TEST(Faults, KilledRewriteInPlaceKeepsTheOldBytesWhole) {
 
 // Each run is held by strace at a system call (a SIGSTOP injected there, answered by SIGCONT once
 // the step is done), so that what another process does meanwhile happens at that very instant:
-// a folder swapped for a link to an outside folder while its mkdir is held. Nothing reaches the
-// outside folder, and no temporary file is left.
+// a folder swapped for a link to an outside folder while its mkdir is held, and a file saved
+// after the existence test and before the new file is named. Nothing reaches the outside folder,
+// the file saved stays, and no temporary file is left.
 TEST(Faults, RunsHeldAtASystemCall) {
   if (run_program({"strace", "-o", "/dev/null", "true"}).status != 0) {
     GTEST_SKIP() << "strace cannot trace a program here";
@@ -274,7 +275,10 @@ TEST(Faults, RunsHeldAtASystemCall) {
            {"mkdir,mkdirat", "signal=SIGSTOP",
             "[ -d " + blog + " ] && [ ! -L " + blog + " ] && mv " + blog + " " + blog +
                 ".away && ln -s ../../../outside " + blog + "; true",
-            1, "", "error: \"{0}/" + blog + "\" leads to \"{1}\", outside the project\n", {}}}) {
+            1, "", "error: \"{0}/" + blog + "\" leads to \"{1}\", outside the project\n", {}},
+           {"write", "signal=SIGSTOP",
+            "[ -e " + blog + "/__init__.py ] || echo mine >" + blog + "/__init__.py", 0,
+            "[skipped] {0}/" + blog + "/__init__.py\n", "", {{blog + "/__init__.py", "mine\n"}}}}) {
     SCOPED_TRACE(c.syscalls);
     TempDir dir;
     make_tree(dir.path() / "p", kProject);
