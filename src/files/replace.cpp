@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -32,6 +33,8 @@ constexpr std::string_view kTempNameMarker = ".brintle-";
 constexpr unsigned kTempNameAttempts = 100;
 // Ends the name of the copy that keeps a file's old bytes while it is rewritten in place.
 constexpr std::string_view kOldBytesCopySuffix = ".brintle-old";
+// Ends the name a whole replacement has for the instant before it is renamed over the file.
+constexpr std::string_view kNewBytesSuffix = ".brintle-new";
 constexpr int kUnnamedFlags = O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOCTTY;
 
 // A temporary file beside its target, open for writing and known to the signal handler.
@@ -203,32 +206,38 @@ error::Result<void> copy_extended_attributes(int from, int to) {
   return {};
 }
 
+// Fills a file not yet named with `data`; `like`, when given, is a file whose owner,
+// permission bits and extended attributes it takes, and whose bytes it may replace, and then
+// the data is made durable before the file is named.
+//
+// fsync before naming: without it a power cut shortly after the rename can leave the name
+// pointing at blocks never written (an empty main.py where the user's code was), and some file
+// systems report a failed delayed write only there. A new file has nothing to lose, and
+// syncing every file of a new project would make each run wait on the disk dozens of times.
+error::Result<void> fill(int fd, std::string_view data, const Existing* like) {
+  error::Result<void> filled;
+  if (like != nullptr) {
+    filled = take_over_attributes(fd, like->info);
+    if (filled) filled = copy_extended_attributes(like->fd, fd);
+  }
+  if (filled) filled = write_all(fd, data);
+  if (filled && like != nullptr && ::fsync(fd) != 0 && errno != EINVAL) {
+    filled = last_call_failed();
+  }
+  return filled;
+}
+
 // How a whole file gets its name: as a new file, only where the name is free, or over the file
 // that has it.
 enum class Naming { New, Over };
 
-// Writes the temporary file, makes it durable when it replaces a file, and renames it to `name`:
-// false when a new file finds the name taken meanwhile. Whatever fails, the temporary file is
-// removed.
-//
-// fsync before replacing: without it a power cut shortly after the rename can leave the name
-// pointing at blocks never written (an empty main.py where the user's code was), and some file
-// systems report a failed delayed write only there. A new file has nothing to lose, and
-// syncing every file of a new project would make each run wait on the disk dozens of times.
+// Writes `data` under a temporary name beside `name`, then renames it to `name`; false when a
+// new file finds the name taken meanwhile.
 error::Result<bool> write_through_temp(int folder, const std::string& name, std::string_view data,
-                                       const Existing* replaced, Naming naming) {
-  error::Result<TempFile> temp =
-      create_temp_beside(folder, name, replaced != nullptr ? 0600 : 0666);
+                                       const Existing* like, Naming naming) {
+  error::Result<TempFile> temp = create_temp_beside(folder, name, like != nullptr ? 0600 : 0666);
   if (!temp) return error::pass(temp);
-  error::Result<void> filled;
-  if (replaced != nullptr) {
-    filled = take_over_attributes(temp->fd, replaced->info);
-    if (filled) filled = copy_extended_attributes(replaced->fd, temp->fd);
-  }
-  if (filled) filled = write_all(temp->fd, data);
-  if (filled && replaced != nullptr && ::fsync(temp->fd) != 0 && errno != EINVAL) {
-    filled = last_call_failed();
-  }
+  error::Result<void> filled = fill(temp->fd, data, like);
   error::Result<void> closed = close_checked(temp->fd);
   if (filled) filled = std::move(closed);
   if (!filled) {
@@ -241,24 +250,58 @@ error::Result<bool> write_through_temp(int folder, const std::string& name, std:
   return true;
 }
 
-// A new file is written unnamed and named once it is whole: no reader sees half of it, and
-// nothing is left behind, whatever ends the process. Where the file system has no unnamed files
-// (or /proc is not there to name one), through a temporary file. False when the name is taken
-// meanwhile: the file that took it stays as it is.
-error::Result<bool> create_whole(int folder, const std::string& name, std::string_view data) {
-  const int fd = ::openat(folder, ".", kUnnamedFlags, 0666);
-  if (fd < 0) return write_through_temp(folder, name, data, /*replaced=*/nullptr, Naming::New);
-  error::Result<void> written = write_all(fd, data);
-  const bool named = written && link_unnamed(fd, folder, name);
-  const int errnum = errno;
-  error::Result<void> closed = close_checked(fd);
-  if (!written) return error::pass(written);
-  if (named) {
-    if (!closed) return error::pass(closed);
-    return true;
+// Names the unnamed file open at `fd` `name`: true, or false when the name is taken; none when
+// an unnamed file cannot be named here at all (no /proc).
+std::optional<error::Result<bool>> name_new(int fd, int folder, const std::string& name) {
+  if (link_unnamed(fd, folder, name)) return true;
+  if (errno == EEXIST) return false;
+  return std::nullopt;
+}
+
+// Names the whole, synced replacement open at `fd` ".<name>.brintle-new", a leftover of an
+// earlier run under that name cleared first, then renames it over `name`. Between the two
+// steps that name is the temporary file that a termination signal removes; only a kill can
+// leave it, and the next replacement of the file clears it. None when an unnamed file cannot be
+// named here at all.
+std::optional<error::Result<bool>> name_over(int fd, int folder, const std::string& name) {
+  const std::string naming =
+      fmt::format(".{}{}", name_stem(name, kTempNameStemBytes), kNewBytesSuffix);
+  prepare_to_remove_temporary_files();
+  {
+    const TerminationSignalsHeld held;
+    bool named = link_unnamed(fd, folder, naming);
+    if (!named && errno == EEXIST && ::unlinkat(folder, naming.c_str(), 0) == 0) {
+      named = link_unnamed(fd, folder, naming);
+    }
+    if (!named) return std::nullopt;
+    mark_pending_temporary_file(folder, naming);
   }
-  if (errnum == EEXIST) return false;
-  return write_through_temp(folder, name, data, /*replaced=*/nullptr, Naming::New);
+  if (const int errnum = rename_into_place(TempFile{-1, folder, naming}, name, /*over=*/true)) {
+    return failed(errnum);
+  }
+  return true;
+}
+
+// Writes `data` into a file that has no name yet and names it `name` once it is whole, so that
+// no reader sees half of it and nothing is left behind, whatever ends the process. Where the
+// file system has no unnamed files (or /proc is not there to name one), through a temporary
+// file. `like`, when given, is the file whose owner, permission bits and attributes it takes
+// (see fill). False when a new file finds the name taken meanwhile: the file that took it
+// stays as it is.
+error::Result<bool> write_whole(int folder, const std::string& name, std::string_view data,
+                                const Existing* like, Naming naming) {
+  const int fd = ::openat(folder, ".", kUnnamedFlags, like != nullptr ? 0600 : 0666);
+  if (fd < 0) return write_through_temp(folder, name, data, like, naming);
+  error::Result<void> filled = fill(fd, data, like);
+  std::optional<error::Result<bool>> named;
+  if (filled) {
+    named = naming == Naming::New ? name_new(fd, folder, name) : name_over(fd, folder, name);
+  }
+  error::Result<void> closed = close_checked(fd);
+  if (!filled) return error::pass(filled);
+  if (!named) return write_through_temp(folder, name, data, like, naming);
+  if (*named && **named && !closed) return error::pass(closed);
+  return *named;
 }
 
 // Whether a failure of the rename road leaves writing in place as the way: the folder may
@@ -328,7 +371,8 @@ error::Result<std::optional<std::string>> keep_copy_beside(const Existing& file,
                                                            const WriteTarget& target,
                                                            std::string_view bytes) {
   std::string copy = old_bytes_copy(target.name);
-  error::Result<bool> kept = write_through_temp(target.folder, copy, bytes, &file, Naming::Over);
+  error::Result<bool> kept = write_whole(target.folder, copy, bytes, &file, Naming::New);
+  if (kept && !*kept) kept = failed(EEXIST);  // a copy made since it was looked for
   if (!kept) {
     if (calls_for_writing_in_place(kept.error().os_error())) return std::nullopt;
     return error::fail(cannot_keep_old_bytes(target, std::move(kept).error()));
@@ -408,7 +452,7 @@ error::Result<void> replace_existing(const WriteTarget& target, std::string_view
     replaced = overwrite_in_place(*file, target, data);
   } else {
     const error::Result<bool> renamed =
-        write_through_temp(target.folder, target.name, data, &*file, Naming::Over);
+        write_whole(target.folder, target.name, data, &*file, Naming::Over);
     if (!renamed) replaced = error::pass(renamed);
     if (!replaced && calls_for_writing_in_place(replaced.error().os_error())) {
       replaced = overwrite_in_place(*file, target, data);
@@ -425,7 +469,7 @@ error::Result<bool> create_file(const WriteTarget& target, std::string_view data
   if (target.outside) return error::fail(*target.outside);
   // A link at its end leads into a folder that is missing.
   if (target.folder < 0) return failed(ENOENT);
-  return create_whole(target.folder, target.name, data);
+  return write_whole(target.folder, target.name, data, /*like=*/nullptr, Naming::New);
 }
 
 error::Result<void> replace_file(const WriteTarget& target, std::string_view data) {

@@ -5,7 +5,6 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -38,12 +37,6 @@ RunResult make_module(const fs::path& root, const char* name, RunOptions options
   after = snapshot(root);
   for (const auto& [path, bytes] : after) EXPECT_FALSE(path.contains(".brintle-")) << path;
   return result;
-}
-
-bool has_temporary_file(const fs::path& directory) {
-  return std::ranges::any_of(fs::directory_iterator(directory), [](const auto& entry) {
-    return entry.path().filename().string().contains(".brintle-");
-  });
 }
 
 // Run as nobody, who owns the project and has no privilege, with one entry's mode changed: a
@@ -158,8 +151,8 @@ TEST(Faults, ABusyProjectIsNamedAndWaitedForAtMost30Seconds) {
   }
 }
 
-// A signal that ends a run while it writes the copy of a large main.py removes the copy, and
-// main.py keeps its bytes.
+// A signal that ends a run while it replaces a large main.py (sent once the registry, written
+// just before, is there) leaves no temporary file, and main.py keeps its bytes.
 TEST(Faults, InterruptedWriteLeavesNoTemporaryFile) {
   std::string large = kMain;
   for (int i = 0; i < 100000; ++i) large += "# " + std::string(77, 'x') + "\n";
@@ -171,9 +164,8 @@ TEST(Faults, InterruptedWriteLeavesNoTemporaryFile) {
     Tree project = kProject, before, after;
     project["src/main.py"] = large;
     make_tree(dir.path(), project);
-    const fs::path src = dir.path() / "src";
     const RunOptions options{.signal = signal,
-                             .signal_when = [&] { return has_temporary_file(src); }};
+                             .signal_when = [&] { return fs::exists(dir.path() / kRegistry); }};
     const RunResult result = make_module(dir.path(), "m", options, before, after);
     // Done before the signal came is no fault, only no test.
     EXPECT_TRUE(result.status == 0 || result.status == 128 + signal)
@@ -252,9 +244,10 @@ TEST(Faults, KilledRewriteInPlaceKeepsTheOldBytesWhole) {
 
 // Each run is held by strace at a system call (a SIGSTOP injected there, answered by SIGCONT once
 // the step is done), so that what another process does meanwhile happens at that very instant:
-// a folder swapped for a link to an outside folder while its mkdir is held, and a file saved
-// after the existence test and before the new file is named. Nothing reaches the outside folder,
-// the file saved stays, and no temporary file is left.
+// a folder swapped for a link to an outside folder while its mkdir is held, a file saved after
+// the existence test and before the new file is named, and a kill injected at the fsync of
+// main.py's replacement. Nothing reaches the outside folder, the file saved stays, and no
+// temporary file is left.
 TEST(Faults, RunsHeldAtASystemCall) {
   if (run_program({"strace", "-o", "/dev/null", "true"}).status != 0) {
     GTEST_SKIP() << "strace cannot trace a program here";
@@ -278,7 +271,8 @@ TEST(Faults, RunsHeldAtASystemCall) {
             1, "", "error: \"{0}/" + blog + "\" leads to \"{1}\", outside the project\n", {}},
            {"write", "signal=SIGSTOP",
             "[ -e " + blog + "/__init__.py ] || echo mine >" + blog + "/__init__.py", 0,
-            "[skipped] {0}/" + blog + "/__init__.py\n", "", {{blog + "/__init__.py", "mine\n"}}}}) {
+            "[skipped] {0}/" + blog + "/__init__.py\n", "", {{blog + "/__init__.py", "mine\n"}}},
+           {"fsync", "error=EINTR:signal=SIGKILL:when=1", "", 128 + SIGKILL, "", "", {}}}) {
     SCOPED_TRACE(c.syscalls);
     TempDir dir;
     make_tree(dir.path() / "p", kProject);
