@@ -6,6 +6,7 @@
 #include <regex>
 #include <string>
 
+#include "files/resolve.h"
 #include "support/cases.h"
 #include "support/process.h"
 
@@ -26,7 +27,8 @@ TEST(Alembic, BaselineIsStampedWithTheTimeOfTheRun) {
   };
   testing_support::TempDir dir;
   const std::string before = now();
-  ASSERT_TRUE(generators::alembic::generate_alembic(dir.path(), "src", false));
+  files::ProjectRoot project(dir.path());
+  ASSERT_TRUE(generators::alembic::generate_alembic(project, "src", false));
   const std::string after = now();
   std::smatch stamp;
   const std::string baseline =

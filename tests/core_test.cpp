@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "files/resolve.h"
 #include "support/cases.h"
 #include "support/process.h"
 
@@ -25,7 +26,8 @@ const bool kCoreCases = register_unit_cases(
                        : write_file(core / name, bytes);
         }
         const Tree before = snapshot(dir.path());
-        const auto records = generators::core::generate_core(dir.path(), "app", in[0] == "dry");
+        files::ProjectRoot project(dir.path());
+        const auto records = generators::core::generate_core(project, "app", in[0] == "dry");
         std::string text;
         for (const writers::GeneratedFile& file : records.value()) {
           text +=

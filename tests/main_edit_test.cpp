@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "files/resolve.h"
 #include "generators/main.h"
 #include "support/cases.h"
 #include "support/process.h"
@@ -21,11 +22,12 @@ const bool kMainEditCases = testing_support::register_unit_cases(
 TEST(SyncMain, LeavesAMissingOrUnreadableMainAlone) {
   testing_support::TempDir dir;
   const auto main_py = dir.path() / "src" / "main.py";
-  EXPECT_EQ(generators::main::sync_main(dir.path(), "src", false),
+  files::ProjectRoot project(dir.path());
+  EXPECT_EQ(generators::main::sync_main(project, "src", false),
             (writers::GeneratedFile{main_py, "", writers::WriteStatus::Skipped}));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "src"));
   testing_support::write_file(main_py, "app = FastAPI()\n\xFF\n");
-  EXPECT_EQ(generators::main::sync_main(dir.path(), "src", true).error().joined(),
+  EXPECT_EQ(generators::main::sync_main(project, "src", true).error().joined(),
             "stream did not contain valid UTF-8");
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "generators/module.h"
+#include "files/resolve.h"
 #include "support/cases.h"
 #include "support/process.h"
 
@@ -50,8 +51,9 @@ const bool kModuleCases = testing_support::register_unit_cases(
 TEST(Project, TrickyTitleAndDescriptionReachEachFileIntact) {
   const std::string title = "Tom's \"Shop\" <&> back\\slash Ü", description = "It's <b>\n\\ é \x01";
   testing_support::TempDir root;
+  files::ProjectRoot project(root.path());
   ASSERT_TRUE(
-      gp::generate_project("my-shop", root.path(), title, description, "0.1.0", false, false)
+      gp::generate_project("my-shop", project, title, description, "0.1.0", false, false)
           .has_value());
   const std::string script = R"(
 import ast, pathlib, sys, tomllib

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "files/resolve.h"
 #include "support/cases.h"
 #include "support/process.h"
 
@@ -54,9 +55,12 @@ TEST(Registry, RegisterRewritesTheTextOnlyWhenItChanges) {
   const fs::path path = dir.path() / "src/modules/__init__.py";
   const std::string blog = registry::registry_content(
       std::vector<registry::RegistryEntry>{{"blog_post", "src.modules.blog_post"}});
+  files::ProjectRoot project(dir.path());
   const auto registered = [&](std::string_view feature, bool dry_run) {
     return registry::register_module(
-        registry::plan_registration(dir.path(), feature, std::nullopt).value(), dry_run).value();
+               project, registry::plan_registration(dir.path(), feature, std::nullopt).value(),
+               dry_run)
+        .value();
   };
   for (const auto& [on_disk, status] : std::vector<std::pair<std::string, WriteStatus>>{
            {blog, WriteStatus::Skipped},

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "files/resolve.h"
 #include "support/cases.h"
 #include "support/process.h"
 #include "templates/templates.h"
@@ -50,7 +51,8 @@ TEST(Render, TreeStopsAtTheFirstFailureAndKeepsEarlierFiles) {
   testing_support::TempDir dir;
   render::Context context;
   context.put("source", "app").put("pascal", "Abc").put("kebab", "abc").put("plural", "abcs");
-  const auto files = render::render_tree("module", context, dir.path(), false, false);
+  files::ProjectRoot project(dir.path());
+  const auto files = render::render_tree(project, "module", context, dir.path(), false, false);
   EXPECT_EQ(files.error().joined(),
             "failed to render template module/api/router.py.j2: undefined value 'snake' (line 10)");
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "api/__init__.py"));

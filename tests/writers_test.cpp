@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "files/resolve.h"
 #include "style/output.h"
 #include "support/process.h"
 #include "writers/writers.h"
@@ -58,7 +59,8 @@ TEST(WriteFile, OutcomeAndBytesOnDiskForWhatStandsAtThePath) {
     const auto old_time = fs::last_write_time(old);
     const bool has_attributes = ::setxattr(old.c_str(), "user.tag", "kept", 4, 0) == 0;
 
-    const auto record = writers::write_file(path, c.content, c.force, c.dry_run);
+    files::ProjectRoot project(dir.path());
+    const auto record = writers::write_file(project, path, c.content, c.force, c.dry_run);
     const char* const labels[] = {"created", "skipped", "dry-run"};
     EXPECT_EQ(record ? labels[static_cast<int>(record->status)] : record.error().joined(),
               c.outcome);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <string_view>
 
 #include "error/error.h"
@@ -8,7 +9,18 @@
 // paths, so that a unit that writes to the standard streams needs no <filesystem>.
 namespace files {
 
+/// Makes the system call `call` stands for again for as long as a signal interrupts it (it
+/// fails with EINTR), and gives its last result: the one place that retries.
+template <typename Call>
+auto retry_on_eintr(Call call) -> decltype(call()) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
 /// Writes all of `bytes` to `fd`, going on after partial writes and interrupted calls.
-error::Result<void> write_all(int fd, std::string_view bytes);
+[[nodiscard]] error::Result<void> write_all(int fd, std::string_view bytes);
 
 }  // namespace files

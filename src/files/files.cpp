@@ -44,11 +44,9 @@ error::Result<std::string> read_to_end(int fd, std::size_t expected, std::size_t
       if (size > max_bytes) return error::fail(std::string(kTooLarge));
       data.resize(std::min(std::max(size * 2, std::size_t{4096}), max_bytes + 1));
     }
-    const ssize_t count = ::read(fd, data.data() + size, data.size() - size);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return error::fail(error::Error::from_errno(errno));
-    }
+    const ssize_t count =
+        retry_on_eintr([&] { return ::read(fd, data.data() + size, data.size() - size); });
+    if (count < 0) return error::fail(error::Error::from_errno(errno));
     if (count == 0) break;
     size += static_cast<std::size_t>(count);
     // A regular file comes back short only at its end: the read that would find nothing more
@@ -90,11 +88,10 @@ error::Result<int> open_for_reading(const char* path, struct stat& info) {
 enum class LockAttempt { Locked, Busy, Failed };
 
 LockAttempt try_lock(int fd) {
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) return LockAttempt::Busy;
-    if (errno != EINTR) return LockAttempt::Failed;
+  if (retry_on_eintr([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0) {
+    return LockAttempt::Locked;
   }
-  return LockAttempt::Locked;
+  return errno == EWOULDBLOCK ? LockAttempt::Busy : LockAttempt::Failed;
 }
 
 // flock has no time limit of its own, and a timer signal to break off a blocking one would
@@ -176,11 +173,8 @@ error::Result<std::string> read_text(const char* path, std::size_t max_bytes) {
 
 error::Result<void> write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return error::fail(error::Error::from_errno(errno));
-    }
+    const ssize_t written = retry_on_eintr([&] { return ::write(fd, bytes.data(), bytes.size()); });
+    if (written < 0) return error::fail(error::Error::from_errno(errno));
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return {};

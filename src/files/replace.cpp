@@ -1,10 +1,8 @@
 #include "files/replace.h"
 
 #include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -14,11 +12,11 @@
 
 #include <optional>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include <fmt/core.h>
 
+#include "files/cleanup.h"
 #include "files/descriptor.h"
 #include "files/files.h"
 
@@ -28,90 +26,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Hops through symbolic links at the end of a path before giving up, as the kernel does.
-constexpr int kMaxLinkHops = 40;
-// Bytes of the target's name kept in its temporary name: enough to tell whose it is, short
-// enough that the temporary name fits wherever the target's name does.
+// Bytes of the target's name kept in the names made beside it: enough to tell whose they are,
+// short enough that they fit wherever the target's name does.
 constexpr std::size_t kTempNameStemBytes = 64;
 constexpr std::string_view kTempNameMarker = ".brintle-";
 constexpr unsigned kTempNameAttempts = 100;
 // Ends the name of the copy that keeps a file's old bytes while it is rewritten in place.
 constexpr std::string_view kOldBytesCopySuffix = ".brintle-old";
-
-// The signals whose default action ends the process, but for the faults of the program's own
-// instructions (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS): the kernel forces those
-// through whatever is held, and a sanitizer or a debugger must see them first. The real-time
-// signals are added at run time.
-constexpr int kTerminationSignals[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGABRT, SIGUSR1,  SIGUSR2,
-                                       SIGPIPE, SIGALRM,   SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ,
-                                       SIGVTALRM, SIGPROF, SIGIO,   SIGPWR};
-
-const sigset_t& termination_signals() {
-  static const sigset_t signals = [] {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal : kTerminationSignals) sigaddset(&set, signal);
-    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&set, signal);
-    return set;
-  }();
-  return signals;
-}
-
-// The temporary file being written, for the signal handler to remove. Set and cleared only
-// while the termination signals are held back, so that the handler never sees half a path,
-// nor the path of a file that another process created or that is already renamed into place.
-char pending_temp_path[PATH_MAX];
-volatile std::sig_atomic_t has_pending_temp = 0;
-
-bool handlers_wanted = false;
-bool handlers_installed = false;
-
-// Holds the termination signals back for its lifetime; one that arrives meanwhile takes effect
-// when they are let through again. Holds within a hold cost nothing.
-int hold_depth = 0;
-sigset_t mask_before_hold;
-
-class TerminationSignalsHeld {
- public:
-  TerminationSignalsHeld() {
-    if (hold_depth++ == 0) ::sigprocmask(SIG_BLOCK, &termination_signals(), &mask_before_hold);
-  }
-  ~TerminationSignalsHeld() {
-    if (--hold_depth == 0) ::sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
-  }
-  TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
-  TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
-};
-
-void remove_pending_temp_and_end(int signal) {
-  if (has_pending_temp != 0) ::unlink(pending_temp_path);
-  struct sigaction default_action {};
-  default_action.sa_handler = SIG_DFL;
-  ::sigaction(signal, &default_action, nullptr);
-  // The signal is held while its handler runs, so this one ends the process on return.
-  ::raise(signal);
-}
-
-void install_handlers_once() {
-  if (!handlers_wanted || handlers_installed) return;
-  handlers_installed = true;
-  struct sigaction action {};
-  action.sa_handler = remove_pending_temp_and_end;
-  action.sa_mask = termination_signals();
-  for (int signal = 1; signal < NSIG; ++signal) {
-    if (sigismember(&termination_signals(), signal) != 1) continue;
-    struct sigaction previous {};
-    if (::sigaction(signal, &action, &previous) != 0) continue;
-    // A run started with the signal ignored (nohup, a background job) goes on ignoring it, and
-    // so does one the entry chose to ignore (SIGPIPE, SIGXFSZ).
-    if (previous.sa_handler == SIG_IGN) ::sigaction(signal, &previous, nullptr);
-  }
-}
+// Ends the name a whole replacement has for the instant before it is renamed over the file.
+constexpr std::string_view kNewBytesSuffix = ".brintle-new";
+constexpr int kUnnamedFlags = O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOCTTY;
 
 // A temporary file beside its target, open for writing and known to the signal handler.
 struct TempFile {
   int fd = -1;
-  fs::path path;
+  int folder = -1;
+  std::string name;
 };
 
 // The file as it stands before it is replaced: open, and what fstat said of it.
@@ -121,13 +51,17 @@ struct Existing {
   struct stat info {};
 };
 
-// Closes `fd`; Linux has released the descriptor even after EINTR.
-error::Result<void> close_checked(int fd) {
-  if (::close(fd) != 0 && errno != EINTR) return error::fail(error::Error::from_errno(errno));
-  return {};
+std::unexpected<error::Error> failed(int errnum) {
+  return error::fail(error::Error::from_errno(errnum));
 }
 
-error::Result<void> last_call_failed() { return error::fail(error::Error::from_errno(errno)); }
+std::unexpected<error::Error> last_call_failed() { return failed(errno); }
+
+// Closes `fd`; Linux has released the descriptor even after EINTR.
+error::Result<void> close_checked(int fd) {
+  if (::close(fd) != 0 && errno != EINTR) return last_call_failed();
+  return {};
+}
 
 // Six name characters that differ from call to call and from process to process.
 std::string temp_suffix(unsigned attempt) {
@@ -159,64 +93,72 @@ std::string_view name_stem(std::string_view name, std::size_t bytes) {
 
 // Where the old bytes of a file rewritten in place are kept meanwhile: a fixed name, so that a
 // later run finds them, and a visible one, so that the user does too.
-fs::path old_bytes_copy(const fs::path& target) {
-  return target.parent_path() /
-         fmt::format("{}{}", name_stem(target.filename().native(), kTempNameStemBytes),
-                     kOldBytesCopySuffix);
+std::string old_bytes_copy(std::string_view name) {
+  return fmt::format("{}{}", name_stem(name, kTempNameStemBytes), kOldBytesCopySuffix);
 }
 
-error::Result<void> check_no_copy_beside(const fs::path& target) {
-  const fs::path copy = old_bytes_copy(target);
+// The copy as messages name it: beside the file as its path shows it.
+fs::path shown_beside(const WriteTarget& target, const std::string& name) {
+  return target.path.parent_path() / name;
+}
+
+error::Result<void> check_no_copy_beside(const WriteTarget& target) {
+  const std::string copy = old_bytes_copy(target.name);
   struct stat info;
-  if (::lstat(copy.c_str(), &info) != 0) return {};
+  if (::fstatat(target.folder, copy.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return {};
   return error::fail(fmt::format(
       "a run was stopped while it rewrote {}; its old bytes are kept in {}: put the right text "
       "in the file, then remove the copy",
-      quoted(target), quoted(copy)));
+      quoted(target.path), quoted(shown_beside(target, copy))));
 }
 
-void make_pending(const fs::path& path) {
-  const std::string& bytes = path.native();
-  if (bytes.size() >= sizeof pending_temp_path) return;  // too long to have been opened
-  std::memcpy(pending_temp_path, bytes.c_str(), bytes.size() + 1);
-  has_pending_temp = 1;
-}
-
-// A new, empty hidden file beside `target`, named ".<name>.brintle-XXXXXX" and opened for
-// writing. Created with `mode` through open() rather than mkstemp(), so that the umask and a
-// directory's default ACL apply to a new file exactly as they would to the target itself.
-error::Result<TempFile> create_temp_beside(const fs::path& target, mode_t mode) {
-  install_handlers_once();
-  const std::string stem(name_stem(target.filename().native(), kTempNameStemBytes));
+// A new, empty hidden file beside `name` in `folder`, named ".<name>.brintle-XXXXXX" and opened
+// for writing. Created with `mode` through openat() rather than mkstemp(), so that the umask and
+// a folder's default ACL apply to a new file exactly as they would to the target itself.
+error::Result<TempFile> create_temp_beside(int folder, std::string_view name, mode_t mode) {
+  prepare_to_remove_temporary_files();
+  const std::string stem(name_stem(name, kTempNameStemBytes));
   for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-    TempFile temp{-1, target.parent_path() /
-                          fmt::format(".{}{}{}", stem, kTempNameMarker, temp_suffix(attempt))};
+    TempFile temp{-1, folder, fmt::format(".{}{}{}", stem, kTempNameMarker, temp_suffix(attempt))};
     const TerminationSignalsHeld held;
-    temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+    temp.fd = ::openat(folder, temp.name.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
     if (temp.fd >= 0) {
-      make_pending(temp.path);
+      mark_pending_temporary_file(folder, temp.name);
       return temp;
     }
-    if (errno != EEXIST) return error::fail(error::Error::from_errno(errno));
+    if (errno != EEXIST) return last_call_failed();
   }
-  return error::fail(error::Error::from_errno(EEXIST));
+  return failed(EEXIST);
 }
 
 void discard(const TempFile& temp) {
   const TerminationSignalsHeld held;
-  ::unlink(temp.path.c_str());
-  has_pending_temp = 0;
+  ::unlinkat(temp.folder, temp.name.c_str(), 0);
+  mark_pending_temporary_file(-1, "");
 }
 
-error::Result<void> rename_into_place(const TempFile& temp, const fs::path& target) {
+// Renames the temporary file to `name`, over a file there or, for a new file, only where
+// nothing is; 0, or the errno of the rename, after which the temporary file is gone.
+int rename_into_place(const TempFile& temp, const std::string& name, bool over) {
   const TerminationSignalsHeld held;
-  error::Result<void> renamed;
-  if (::rename(temp.path.c_str(), target.c_str()) != 0) {
-    renamed = last_call_failed();
-    ::unlink(temp.path.c_str());
+  const char* from = temp.name.c_str();
+  int renamed = ::renameat2(temp.folder, from, temp.folder, name.c_str(),
+                            over ? 0 : RENAME_NOREPLACE);
+  // A file system that cannot promise not to replace a file renames as it can.
+  if (renamed != 0 && !over && errno == EINVAL) {
+    renamed = ::renameat(temp.folder, from, temp.folder, name.c_str());
   }
-  has_pending_temp = 0;
-  return renamed;
+  const int errnum = renamed == 0 ? 0 : errno;
+  if (renamed != 0) ::unlinkat(temp.folder, from, 0);
+  mark_pending_temporary_file(-1, "");
+  return errnum;
+}
+
+// Gives the unnamed file open at `fd` the name `name` in `folder`; EEXIST when it is taken.
+bool link_unnamed(int fd, int folder, const std::string& name) {
+  const std::string unnamed = fmt::format("/proc/self/fd/{}", fd);
+  return ::linkat(AT_FDCWD, unnamed.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 // Gives the replacement the owner, group and permission bits of the file it replaces. The
@@ -235,11 +177,11 @@ error::Result<void> take_over_attributes(int fd, const struct stat& replaced) {
 // The value of one extended attribute.
 error::Result<std::string> attribute_value(int fd, const char* name) {
   const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
-  if (size < 0) return error::fail(error::Error::from_errno(errno));
+  if (size < 0) return failed(errno);
   std::string value(static_cast<std::size_t>(size), '\0');
   // ERANGE when the value grew in between: the copy is then refused rather than cut short.
   const ssize_t length = ::fgetxattr(fd, name, value.data(), value.size());
-  if (length < 0) return error::fail(error::Error::from_errno(errno));
+  if (length < 0) return failed(errno);
   value.resize(static_cast<std::size_t>(length));
   return value;
 }
@@ -264,57 +206,105 @@ error::Result<void> copy_extended_attributes(int from, int to) {
   return {};
 }
 
-// Writes the temporary file, makes it durable when it replaces a file, and renames it over the
-// target. Whatever fails, the temporary file is removed.
+// Fills a file not yet named with `data`; `like`, when given, is a file whose owner,
+// permission bits and extended attributes it takes, and whose bytes it may replace, and then
+// the data is made durable before the file is named.
 //
-// fsync before replacing: without it a power cut shortly after the rename can leave the name
+// fsync before naming: without it a power cut shortly after the rename can leave the name
 // pointing at blocks never written (an empty main.py where the user's code was), and some file
 // systems report a failed delayed write only there. A new file has nothing to lose, and
 // syncing every file of a new project would make each run wait on the disk dozens of times.
-error::Result<void> write_through_temp(const fs::path& target, std::string_view data,
-                                       const Existing* replaced) {
-  error::Result<TempFile> temp = create_temp_beside(target, replaced != nullptr ? 0600 : 0666);
-  if (!temp) return error::pass(temp);
+error::Result<void> fill(int fd, std::string_view data, const Existing* like) {
   error::Result<void> filled;
-  if (replaced != nullptr) {
-    filled = take_over_attributes(temp->fd, replaced->info);
-    if (filled) filled = copy_extended_attributes(replaced->fd, temp->fd);
+  if (like != nullptr) {
+    filled = take_over_attributes(fd, like->info);
+    if (filled) filled = copy_extended_attributes(like->fd, fd);
   }
-  if (filled) filled = write_all(temp->fd, data);
-  if (filled && replaced != nullptr && ::fsync(temp->fd) != 0 && errno != EINVAL) {
+  if (filled) filled = write_all(fd, data);
+  if (filled && like != nullptr && ::fsync(fd) != 0 && errno != EINVAL) {
     filled = last_call_failed();
   }
+  return filled;
+}
+
+// How a whole file gets its name: as a new file, only where the name is free, or over the file
+// that has it.
+enum class Naming { New, Over };
+
+// Writes `data` under a temporary name beside `name`, then renames it to `name`; false when a
+// new file finds the name taken meanwhile.
+error::Result<bool> write_through_temp(int folder, const std::string& name, std::string_view data,
+                                       const Existing* like, Naming naming) {
+  error::Result<TempFile> temp = create_temp_beside(folder, name, like != nullptr ? 0600 : 0666);
+  if (!temp) return error::pass(temp);
+  error::Result<void> filled = fill(temp->fd, data, like);
   error::Result<void> closed = close_checked(temp->fd);
   if (filled) filled = std::move(closed);
   if (!filled) {
     discard(*temp);
-    return filled;
+    return error::pass(filled);
   }
-  return rename_into_place(*temp, target);
+  const int errnum = rename_into_place(*temp, name, naming == Naming::Over);
+  if (errnum == EEXIST && naming == Naming::New) return false;
+  if (errnum != 0) return failed(errnum);
+  return true;
 }
 
-// A new file is written unnamed and named once it is whole: no reader sees half of it, and
-// nothing is left behind, whatever ends the process. Where the file system has no unnamed files
-// (or /proc is not there to name one), through a temporary file.
-error::Result<void> create_file(const fs::path& path, std::string_view data) {
-  const fs::path directory = path.parent_path();
-  const int fd = ::open(directory.empty() ? "." : directory.c_str(),
-                        O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) return write_through_temp(path, data, /*replaced=*/nullptr);
-  error::Result<void> written = write_all(fd, data);
-  if (written) {
-    const std::string unnamed = fmt::format("/proc/self/fd/{}", fd);
-    if (::linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-      ::close(fd);
-      return write_through_temp(path, data, /*replaced=*/nullptr);
+// Names the unnamed file open at `fd` `name`: true, or false when the name is taken; none when
+// an unnamed file cannot be named here at all (no /proc).
+std::optional<error::Result<bool>> name_new(int fd, int folder, const std::string& name) {
+  if (link_unnamed(fd, folder, name)) return true;
+  if (errno == EEXIST) return false;
+  return std::nullopt;
+}
+
+// Names the whole, synced replacement open at `fd` ".<name>.brintle-new", a leftover of an
+// earlier run under that name cleared first, then renames it over `name`. Between the two
+// steps that name is the temporary file that a termination signal removes; only a kill can
+// leave it, and the next replacement of the file clears it. None when an unnamed file cannot be
+// named here at all.
+std::optional<error::Result<bool>> name_over(int fd, int folder, const std::string& name) {
+  const std::string naming =
+      fmt::format(".{}{}", name_stem(name, kTempNameStemBytes), kNewBytesSuffix);
+  prepare_to_remove_temporary_files();
+  {
+    const TerminationSignalsHeld held;
+    bool named = link_unnamed(fd, folder, naming);
+    if (!named && errno == EEXIST && ::unlinkat(folder, naming.c_str(), 0) == 0) {
+      named = link_unnamed(fd, folder, naming);
     }
+    if (!named) return std::nullopt;
+    mark_pending_temporary_file(folder, naming);
+  }
+  if (const int errnum = rename_into_place(TempFile{-1, folder, naming}, name, /*over=*/true)) {
+    return failed(errnum);
+  }
+  return true;
+}
+
+// Writes `data` into a file that has no name yet and names it `name` once it is whole, so that
+// no reader sees half of it and nothing is left behind, whatever ends the process. Where the
+// file system has no unnamed files (or /proc is not there to name one), through a temporary
+// file. `like`, when given, is the file whose owner, permission bits and attributes it takes
+// (see fill). False when a new file finds the name taken meanwhile: the file that took it
+// stays as it is.
+error::Result<bool> write_whole(int folder, const std::string& name, std::string_view data,
+                                const Existing* like, Naming naming) {
+  const int fd = ::openat(folder, ".", kUnnamedFlags, like != nullptr ? 0600 : 0666);
+  if (fd < 0) return write_through_temp(folder, name, data, like, naming);
+  error::Result<void> filled = fill(fd, data, like);
+  std::optional<error::Result<bool>> named;
+  if (filled) {
+    named = naming == Naming::New ? name_new(fd, folder, name) : name_over(fd, folder, name);
   }
   error::Result<void> closed = close_checked(fd);
-  if (written) written = std::move(closed);
-  return written;
+  if (!filled) return error::pass(filled);
+  if (!named) return write_through_temp(folder, name, data, like, naming);
+  if (*named && **named && !closed) return error::pass(closed);
+  return *named;
 }
 
-// Whether a failure of the rename road leaves writing in place as the way: the directory may
+// Whether a failure of the rename road leaves writing in place as the way: the folder may
 // not be written, the file is a mount point or on another device, or an attribute of the old
 // file cannot be given to a new one.
 bool calls_for_writing_in_place(int errnum) {
@@ -324,11 +314,9 @@ bool calls_for_writing_in_place(int errnum) {
 
 error::Result<void> pwrite_all(int fd, std::string_view bytes) {
   for (off_t at = 0; !bytes.empty();) {
-    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), at);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return last_call_failed();
-    }
+    const ssize_t written =
+        retry_on_eintr([&] { return ::pwrite(fd, bytes.data(), bytes.size(), at); });
+    if (written < 0) return last_call_failed();
     bytes.remove_prefix(static_cast<std::size_t>(written));
     at += written;
   }
@@ -339,23 +327,24 @@ error::Result<void> pwrite_all(int fd, std::string_view bytes) {
 error::Result<std::string> read_start(int fd, off_t size) {
   std::string bytes(static_cast<std::size_t>(size), '\0');
   for (std::size_t at = 0; at < bytes.size();) {
-    const ssize_t count = ::pread(fd, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return error::fail(error::Error::from_errno(errno));
+    const ssize_t count = retry_on_eintr([&] {
+      return ::pread(fd, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
+    });
+    if (count < 0) return failed(errno);
     if (count == 0) return bytes.substr(0, at);
     at += static_cast<std::size_t>(count);
   }
   return bytes;
 }
 
-error::Error cannot_keep_old_bytes(const fs::path& target, error::Error cause) {
+error::Error cannot_keep_old_bytes(const WriteTarget& target, error::Error cause) {
   return std::move(cause).context(fmt::format(
-      "cannot keep the old bytes of {} while it is rewritten in place", quoted(target)));
+      "cannot keep the old bytes of {} while it is rewritten in place", quoted(target.path)));
 }
 
 // The bytes to put back should the rewrite fail. A file that may only be written has none to
 // give, and is left alone.
-error::Result<std::string> old_bytes(const Existing& file, const fs::path& target) {
+error::Result<std::string> old_bytes(const Existing& file, const WriteTarget& target) {
   if (!file.readable && file.info.st_size > 0) {
     return error::fail(cannot_keep_old_bytes(target, error::Error::from_errno(EACCES)));
   }
@@ -364,11 +353,10 @@ error::Result<std::string> old_bytes(const Existing& file, const fs::path& targe
   return bytes;
 }
 
-// Makes the directory entries made so far in `directory` outlast a power cut. Best effort: the
-// copy itself is synced, and a system that cannot sync a directory keeps its entries anyway.
-void sync_directory(const fs::path& directory) {
-  const int fd = ::open(directory.empty() ? "." : directory.c_str(),
-                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// Makes the entries made so far in the folder outlast a power cut. Best effort: the copy itself
+// is synced, and a system that cannot sync a folder keeps its entries anyway.
+void sync_folder(int folder) {
+  const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   (void)::fsync(fd);
   ::close(fd);
@@ -377,18 +365,19 @@ void sync_directory(const fs::path& directory) {
 // Keeps a synced copy of the old bytes beside the file, with its owner, permission bits and
 // extended attributes, until its new text is whole and synced: a kill at any instant (SIGKILL,
 // the OOM killer, a power cut) then leaves the old bytes whole in one of the two, and a later
-// run names the copy. Where the directory takes no such file, the old bytes are kept in memory
-// only, which puts them back after a failed write but not after a kill.
-error::Result<std::optional<fs::path>> keep_copy_beside(const Existing& file,
-                                                        const fs::path& target,
-                                                        std::string_view bytes) {
-  const fs::path copy = old_bytes_copy(target);
-  error::Result<void> kept = write_through_temp(copy, bytes, &file);
+// run names the copy. Where the folder takes no such file, the old bytes are kept in memory
+// only, which puts them back after a failed write but not after a kill. The copy's name.
+error::Result<std::optional<std::string>> keep_copy_beside(const Existing& file,
+                                                           const WriteTarget& target,
+                                                           std::string_view bytes) {
+  std::string copy = old_bytes_copy(target.name);
+  error::Result<bool> kept = write_whole(target.folder, copy, bytes, &file, Naming::New);
+  if (kept && !*kept) kept = failed(EEXIST);  // a copy made since it was looked for
   if (!kept) {
     if (calls_for_writing_in_place(kept.error().os_error())) return std::nullopt;
     return error::fail(cannot_keep_old_bytes(target, std::move(kept).error()));
   }
-  sync_directory(copy.parent_path());
+  sync_folder(target.folder);
   return copy;
 }
 
@@ -409,49 +398,52 @@ error::Result<void> write_over(int fd, std::string_view data, off_t old_size) {
 
 // Writes `data` over the file's own bytes, for a file that must stay the same file: other names
 // share it, or it cannot be renamed over. Interrupts wait until the file is whole again.
-error::Result<void> overwrite_in_place(const Existing& file, const fs::path& target,
+error::Result<void> overwrite_in_place(const Existing& file, const WriteTarget& target,
                                        std::string_view data) {
   const TerminationSignalsHeld held;
   error::Result<std::string> old = old_bytes(file, target);
   if (!old) return error::pass(old);
-  error::Result<std::optional<fs::path>> copy = keep_copy_beside(file, target, *old);
+  error::Result<std::optional<std::string>> copy = keep_copy_beside(file, target, *old);
   if (!copy) return error::pass(copy);
   error::Result<void> written = write_over(file.fd, data, file.info.st_size);
   if (!written) {
     if (!write_over(file.fd, *old, file.info.st_size) && *copy) {
       return error::fail(std::move(written).error().context(
-          fmt::format("{} is left half rewritten; its old bytes are kept in {}", quoted(target),
-                      quoted(**copy))));
+          fmt::format("{} is left half rewritten; its old bytes are kept in {}",
+                      quoted(target.path), quoted(shown_beside(target, **copy)))));
     }
   }
-  if (*copy) ::unlink((*copy)->c_str());
+  if (*copy) ::unlinkat(target.folder, (*copy)->c_str(), 0);
   return written;
 }
 
 // Opens the file to be replaced. This is also the permission test: a file the user may not
 // write stays refused, as a write in place would be; renaming over it would slip past its
 // permissions. Read access, where there is some, lets a failed write in place be undone.
-error::Result<Existing> open_existing(const fs::path& target) {
-  constexpr int kFlags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+error::Result<Existing> open_existing(const WriteTarget& target) {
+  // A link put there since it was looked at is not followed (ELOOP).
+  constexpr int kFlags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
   Existing file;
-  file.fd = ::open(target.c_str(), O_RDWR | kFlags);
+  file.fd = ::openat(target.folder, target.name.c_str(), O_RDWR | kFlags);
   file.readable = file.fd >= 0;
-  if (file.fd < 0 && errno == EACCES) file.fd = ::open(target.c_str(), O_WRONLY | kFlags);
-  if (file.fd < 0) return error::fail(error::Error::from_errno(errno));
+  if (file.fd < 0 && errno == EACCES) {
+    file.fd = ::openat(target.folder, target.name.c_str(), O_WRONLY | kFlags);
+  }
+  if (file.fd < 0) return last_call_failed();
   if (::fstat(file.fd, &file.info) != 0) {
     error::Error error = error::Error::from_errno(errno);
     ::close(file.fd);
     return error::fail(std::move(error));
   }
-  // Something else may have been put there since the path was looked at.
+  // Something else may have been put there since the name was looked at.
   if (!S_ISREG(file.info.st_mode)) {
     ::close(file.fd);
-    return error::fail(not_regular_file(target, file.info.st_mode));
+    return error::fail(not_regular_file(target.path, file.info.st_mode));
   }
   return file;
 }
 
-error::Result<void> replace_existing(const fs::path& target, std::string_view data) {
+error::Result<void> replace_existing(const WriteTarget& target, std::string_view data) {
   error::Result<Existing> file = open_existing(target);
   if (!file) return error::pass(file);
   error::Result<void> replaced;
@@ -459,7 +451,9 @@ error::Result<void> replace_existing(const fs::path& target, std::string_view da
     // Renaming would part this name from the others, which would keep the old text.
     replaced = overwrite_in_place(*file, target, data);
   } else {
-    replaced = write_through_temp(target, data, &*file);
+    const error::Result<bool> renamed =
+        write_whole(target.folder, target.name, data, &*file, Naming::Over);
+    if (!renamed) replaced = error::pass(renamed);
     if (!replaced && calls_for_writing_in_place(replaced.error().os_error())) {
       replaced = overwrite_in_place(*file, target, data);
     }
@@ -471,79 +465,30 @@ error::Result<void> replace_existing(const fs::path& target, std::string_view da
 
 }  // namespace
 
-error::Result<void> create_dir_all(const fs::path& dir) {
-  if (dir.empty() || ::mkdir(dir.c_str(), 0777) == 0) return {};
-  int errnum = errno;
-  if (errnum == ENOENT) {
-    const fs::path parent = dir.parent_path();
-    if (parent.empty() || parent == dir) return error::fail(error::Error::from_errno(errnum));
-    if (error::Result<void> made = create_dir_all(parent); !made) return made;
-    if (::mkdir(dir.c_str(), 0777) == 0) return {};
-    errnum = errno;
-  }
-  if (files::is_directory(dir)) return {};
-  // Something other than a directory already stands where one is needed.
-  return error::fail(error::Error::from_errno(errnum == EEXIST ? ENOTDIR : errnum));
+error::Result<bool> create_file(const WriteTarget& target, std::string_view data) {
+  if (target.outside) return error::fail(*target.outside);
+  // A link at its end leads into a folder that is missing.
+  if (target.folder < 0) return failed(ENOENT);
+  return write_whole(target.folder, target.name, data, /*like=*/nullptr, Naming::New);
 }
 
-error::Result<WriteTarget> follow_links(const fs::path& path) {
-  fs::path current = path;
-  for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
-    struct stat info;
-    if (::lstat(current.c_str(), &info) != 0) return WriteTarget{std::move(current), std::nullopt};
-    if (!S_ISLNK(info.st_mode)) return WriteTarget{std::move(current), info};
-    std::error_code error;
-    fs::path next = fs::read_symlink(current, error);
-    if (error) return error::fail(error::Error::from_error_code(error));
-    // A relative link is relative to the directory that holds it.
-    current = next.is_absolute() ? std::move(next) : current.parent_path() / next;
-  }
-  return error::fail(error::Error::from_errno(ELOOP));
-}
-
-error::Result<fs::path> resolved(const fs::path& path) {
-  error::Result<WriteTarget> target = follow_links(path);
-  if (!target) return error::pass(target);
-  const fs::path& end = target->path.empty() ? fs::path(".") : target->path;
-  if (char* real = ::realpath(end.c_str(), nullptr)) {
-    fs::path found(real);
-    std::free(real);
-    return found;
-  }
-  // "." that cannot be resolved (the working directory is gone) has nothing above to climb to.
-  if (errno != ENOENT || !end.has_relative_path() || end == ".") {
-    return error::fail(error::Error::from_errno(errno));
-  }
-  // Not there yet: where its directory leads, and its name.
-  error::Result<fs::path> directory = resolved(end.parent_path());
-  if (!directory) return directory;
-  return (*directory / end.filename()).lexically_normal();
-}
-
-error::Result<void> replace_target(const WriteTarget& target, std::string_view data) {
-  if (!target.info) return create_file(target.path, data);
-  if (S_ISDIR(target.info->st_mode)) return error::fail(error::Error::from_errno(EISDIR));
+error::Result<void> replace_file(const WriteTarget& target, std::string_view data) {
+  if (!target.info) return failed(ENOENT);
+  if (S_ISDIR(target.info->st_mode)) return failed(EISDIR);
   // Refused before it is opened: opening a device can do things of its own.
   if (!S_ISREG(target.info->st_mode)) {
     return error::fail(not_regular_file(target.path, target.info->st_mode));
   }
-  if (error::Result<void> checked = check_no_copy_beside(target.path); !checked) return checked;
-  return replace_existing(target.path, data);
+  if (target.outside) return error::fail(*target.outside);
+  if (error::Result<void> checked = check_no_copy_beside(target); !checked) return checked;
+  return replace_existing(target, data);
 }
 
-error::Result<void> check_no_interrupted_rewrite(const fs::path& path) {
-  const error::Result<WriteTarget> target = follow_links(path);
+error::Result<void> check_no_interrupted_rewrite(ProjectRoot& project, const fs::path& path) {
+  const error::Result<WriteTarget> target = project.look_up(path);
   // A path that cannot be followed is no file; what reads or writes it meets the error.
-  if (!target || !target->info) return {};
-  return check_no_copy_beside(target->path);
+  if (!target || target->folder < 0 || !target->info) return {};
+  return check_no_copy_beside(*target);
 }
-
-void remove_pending_temporary_file() {
-  const TerminationSignalsHeld held;
-  if (has_pending_temp != 0) ::unlink(pending_temp_path);
-  has_pending_temp = 0;
-}
-
-void remove_temporary_file_on_termination_signals() { handlers_wanted = true; }
 
 }  // namespace files

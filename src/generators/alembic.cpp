@@ -6,6 +6,7 @@
 
 #include <fmt/core.h>
 
+#include "files/resolve.h"
 #include "layout/layout.h"
 #include "render/render.h"
 
@@ -31,7 +32,8 @@ std::string format_create_date(std::int64_t seconds) {
 }
 
 error::Result<std::vector<writers::GeneratedFile>> generate_alembic(
-    const std::filesystem::path& root, std::optional<std::string_view> source, bool dry_run) {
+    files::ProjectRoot& project, std::optional<std::string_view> source, bool dry_run) {
+  const std::filesystem::path& root = project.path();
   const std::string source_name = layout::source_or_detected(root, source);
   const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
   const std::int64_t seconds =
@@ -40,7 +42,7 @@ error::Result<std::vector<writers::GeneratedFile>> generate_alembic(
   render::Context context;
   context.put("source", source_name);
   context.put("create_date", format_create_date(seconds));
-  return render::render_tree("alembic", context, root, /*force=*/false, dry_run);
+  return render::render_tree(project, "alembic", context, root, /*force=*/false, dry_run);
 }
 
 }  // namespace generators::alembic

@@ -15,8 +15,8 @@ namespace generators::alembic {
 /// The UTC time `seconds` after the Unix epoch as "YYYY-MM-DD HH:MM:SS" (negative counts as 0).
 std::string format_create_date(std::int64_t seconds);
 
-/// Writes alembic.ini and migrations/ into the root; never overwrites.
+/// Writes alembic.ini and migrations/ into the project's root; never overwrites.
 error::Result<std::vector<writers::GeneratedFile>> generate_alembic(
-    const std::filesystem::path& root, std::optional<std::string_view> source, bool dry_run);
+    files::ProjectRoot& project, std::optional<std::string_view> source, bool dry_run);
 
 }  // namespace generators::alembic

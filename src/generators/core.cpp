@@ -3,6 +3,7 @@
 #include <string>
 
 #include "files/files.h"
+#include "files/resolve.h"
 #include "layout/layout.h"
 #include "render/render.h"
 #include "text/text.h"
@@ -24,14 +25,15 @@ ModuleState module_state(const std::filesystem::path& path) {
 }
 
 // Writes one core module from its template when it is missing or blank; none when it is kept.
-error::Result<std::optional<writers::GeneratedFile>> fill_module(const std::filesystem::path& path,
+error::Result<std::optional<writers::GeneratedFile>> fill_module(files::ProjectRoot& project,
+                                                                 const std::filesystem::path& path,
                                                                  std::string_view template_name,
                                                                  const render::Context& context,
                                                                  bool dry_run) {
   if (module_state(path) == ModuleState::Kept) return std::nullopt;
   auto text = render::render_template("core", template_name, context);
   if (!text) return error::pass(text);
-  auto file = writers::write_file(path, *text, /*force=*/true, dry_run);
+  auto file = writers::write_file(project, path, *text, /*force=*/true, dry_run);
   if (!file) return error::pass(file);
   return std::optional<writers::GeneratedFile>(std::move(*file));
 }
@@ -39,7 +41,8 @@ error::Result<std::optional<writers::GeneratedFile>> fill_module(const std::file
 }  // namespace
 
 error::Result<std::vector<writers::GeneratedFile>> generate_core(
-    const std::filesystem::path& root, std::optional<std::string_view> source, bool dry_run) {
+    files::ProjectRoot& project, std::optional<std::string_view> source, bool dry_run) {
+  const std::filesystem::path& root = project.path();
   const std::string source_name = layout::source_or_detected(root, source);
   const std::filesystem::path core_dir = root / source_name / "core";
   render::Context context;
@@ -48,13 +51,13 @@ error::Result<std::vector<writers::GeneratedFile>> generate_core(
   std::vector<writers::GeneratedFile> records;
   const std::filesystem::path package = core_dir / "__init__.py";
   if (!files::exists(package)) {
-    auto file = writers::write_file(package, "", /*force=*/false, dry_run);
+    auto file = writers::write_file(project, package, "", /*force=*/false, dry_run);
     if (!file) return error::pass(file);
     records.push_back(std::move(*file));
   }
   for (const auto& [name, template_name] : {std::pair{"config.py", "config.py.j2"},
                                             std::pair{"database.py", "database.py.j2"}}) {
-    auto file = fill_module(core_dir / name, template_name, context, dry_run);
+    auto file = fill_module(project, core_dir / name, template_name, context, dry_run);
     if (!file) return error::pass(file);
     if (*file) records.push_back(std::move(**file));
   }

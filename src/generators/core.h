@@ -10,9 +10,10 @@
 
 namespace generators::core {
 
-/// Fills the gaps of <root>/<source>/core: __init__.py when missing, config.py and database.py
-/// when missing or blank. A core file with content is never replaced and gives no record.
+/// Fills the gaps of <root>/<source>/core in the project: __init__.py when missing, config.py
+/// and database.py when missing or blank. A core file with content is never replaced and gives
+/// no record.
 error::Result<std::vector<writers::GeneratedFile>> generate_core(
-    const std::filesystem::path& root, std::optional<std::string_view> source, bool dry_run);
+    files::ProjectRoot& project, std::optional<std::string_view> source, bool dry_run);
 
 }  // namespace generators::core

@@ -10,6 +10,7 @@
 #include <fmt/core.h>
 
 #include "files/files.h"
+#include "files/resolve.h"
 #include "generators/registry.h"
 #include "layout/layout.h"
 #include "text/text.h"
@@ -347,9 +348,10 @@ std::optional<std::string> insert_auto_mount(std::string_view text, std::string_
   return std::string(mark) + mounted(text.substr(mark.size()), source);
 }
 
-error::Result<writers::GeneratedFile> sync_main(const std::filesystem::path& root,
+error::Result<writers::GeneratedFile> sync_main(files::ProjectRoot& project,
                                                 std::optional<std::string_view> source,
                                                 bool dry_run) {
+  const std::filesystem::path& root = project.path();
   const std::string source_dir = layout::source_or_detected(root, source);
   const std::filesystem::path path = root / source_dir / "main.py";
   if (!files::exists(path)) return writers::GeneratedFile{path, "", writers::WriteStatus::Skipped};
@@ -358,7 +360,7 @@ error::Result<writers::GeneratedFile> sync_main(const std::filesystem::path& roo
   if (!text) return error::pass(text);
   std::optional<std::string> edited = insert_auto_mount(*text, source_dir);
   if (!edited) return writers::GeneratedFile{path, std::move(*text), writers::WriteStatus::Skipped};
-  return writers::write_file(path, *edited, /*force=*/true, dry_run);
+  return writers::write_file(project, path, *edited, /*force=*/true, dry_run);
 }
 
 }  // namespace generators::main

@@ -26,8 +26,9 @@ inline constexpr std::array<std::string_view, 5> kAutoMountBlock = {
 /// function of the text and the source directory name.
 std::optional<std::string> insert_auto_mount(std::string_view text, std::string_view source);
 
-/// Brings <root>/<source>/main.py in step: adds the imports and the auto-mount block once.
-error::Result<writers::GeneratedFile> sync_main(const std::filesystem::path& root,
+/// Brings <root>/<source>/main.py in the project in step: adds the imports and the auto-mount
+/// block once.
+error::Result<writers::GeneratedFile> sync_main(files::ProjectRoot& project,
                                                 std::optional<std::string_view> source,
                                                 bool dry_run);
 

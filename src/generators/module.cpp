@@ -8,6 +8,7 @@
 #include <fmt/core.h>
 
 #include "files/files.h"
+#include "files/resolve.h"
 #include "generators/registry.h"
 #include "layout/layout.h"
 #include "naming/naming.h"
@@ -122,8 +123,9 @@ render::Context module_context(std::string_view feature, std::string_view source
 }
 
 error::Result<std::vector<writers::GeneratedFile>> generate_module(
-    std::string_view feature, const std::filesystem::path& root,
+    std::string_view feature, files::ProjectRoot& project,
     std::optional<std::string_view> source, bool force, bool dry_run) {
+  const std::filesystem::path& root = project.path();
   // A name that cannot become a Python package is refused before anything is written.
   if (auto valid = check_feature_name(feature); !valid)
     return error::pass(valid);
@@ -133,7 +135,7 @@ error::Result<std::vector<writers::GeneratedFile>> generate_module(
   const render::Context context = module_context(feature, source_dir);
   if (auto fits = check_names_fit(module_dir, context); !fits)
     return error::pass(fits);
-  return render::render_tree("module", context, module_dir, force, dry_run);
+  return render::render_tree(project, "module", context, module_dir, force, dry_run);
 }
 
 error::Result<void> check_feature_name(std::string_view feature) {

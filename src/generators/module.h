@@ -14,10 +14,10 @@ namespace generators::module {
 /// The context of the "module" group: pascal, snake, kebab, plural (of the snake form), source.
 render::Context module_context(std::string_view feature, std::string_view source);
 
-/// Writes the feature module's files under <root>/<source>/modules/<snake>/, after
-/// check_feature_name: a refused name writes nothing.
+/// Writes the feature module's files under <root>/<source>/modules/<snake>/ in the project,
+/// after check_feature_name: a refused name writes nothing.
 error::Result<std::vector<writers::GeneratedFile>> generate_module(
-    std::string_view feature, const std::filesystem::path& root,
+    std::string_view feature, files::ProjectRoot& project,
     std::optional<std::string_view> source, bool force, bool dry_run);
 
 /// Refuses a feature name whose forms cannot make an importable Python package (an empty snake

@@ -8,6 +8,7 @@
 #include <fmt/core.h>
 
 #include "files/files.h"
+#include "files/resolve.h"
 #include "generators/alembic.h"
 #include "generators/core.h"
 #include "generators/dependency_names.h"
@@ -35,12 +36,12 @@ std::string directory_name(const fs::path& root) {
 }
 
 /// The empty registry, written unless one exists and `force` is off.
-error::Result<std::vector<writers::GeneratedFile>> write_registry(const fs::path& root, bool force,
-                                                                  bool dry_run) {
-  const fs::path path = layout::registry_path(root, kSource);
+error::Result<std::vector<writers::GeneratedFile>> write_registry(files::ProjectRoot& project,
+                                                                  bool force, bool dry_run) {
+  const fs::path path = layout::registry_path(project.path(), kSource);
   if (files::exists(path) && !force) return {};
-  error::Result<writers::GeneratedFile> file =
-      writers::write_file(path, registry::registry_content({}), /*force=*/true, dry_run);
+  error::Result<writers::GeneratedFile> file = writers::write_file(
+      project, path, registry::registry_content({}), /*force=*/true, dry_run);
   if (!file) return error::pass(file);
   return std::vector{std::move(*file)};
 }
@@ -89,19 +90,20 @@ render::Context project_context(std::string_view name, const std::filesystem::pa
 }
 
 error::Result<std::vector<writers::GeneratedFile>> generate_project(
-    std::string_view name, const std::filesystem::path& root, std::optional<std::string_view> title,
+    std::string_view name, files::ProjectRoot& project, std::optional<std::string_view> title,
     std::string_view description, std::string_view version, bool force, bool dry_run) {
+  const std::filesystem::path& root = project.path();
   // An empty project name would make pyproject.toml unusable; refuse before writing anything.
   if (auto checked = check_project_name(name, root); !checked) return error::pass(checked);
 
   const render::Context context = project_context(name, root, title, description, version);
   std::vector<writers::GeneratedFile> files;
   const error::Result<void> done = writers::append_in_turn(
-      files, [&] { return render::render_tree("project", context, root, force, dry_run); },
-      [&] { return core::generate_core(root, kSource, dry_run); },
-      [&] { return alembic::generate_alembic(root, kSource, dry_run); },
-      [&] { return write_registry(root, force, dry_run); },
-      [&] { return layout::write_config(root, kSource, dry_run); });
+      files, [&] { return render::render_tree(project, "project", context, root, force, dry_run); },
+      [&] { return core::generate_core(project, kSource, dry_run); },
+      [&] { return alembic::generate_alembic(project, kSource, dry_run); },
+      [&] { return write_registry(project, force, dry_run); },
+      [&] { return layout::write_config(project, kSource, dry_run); });
   if (!done) return error::pass(done);
   return files;
 }

@@ -36,7 +36,7 @@ render::Context project_context(std::string_view name, const std::filesystem::pa
 /// the configuration file, in that order. Refuses a name without a project name before
 /// writing anything.
 error::Result<std::vector<writers::GeneratedFile>> generate_project(
-    std::string_view name, const std::filesystem::path& root, std::optional<std::string_view> title,
+    std::string_view name, files::ProjectRoot& project, std::optional<std::string_view> title,
     std::string_view description, std::string_view version, bool force, bool dry_run);
 
 }  // namespace generators::project

@@ -9,6 +9,7 @@
 #include <fmt/core.h>
 
 #include "files/files.h"
+#include "files/resolve.h"
 #include "layout/layout.h"
 #include "naming/naming.h"
 #include "text/text.h"
@@ -428,13 +429,14 @@ error::Result<Registration> plan_registration(const std::filesystem::path& root,
   return plan;
 }
 
-error::Result<writers::GeneratedFile> register_module(Registration plan, bool dry_run) {
+error::Result<writers::GeneratedFile> register_module(files::ProjectRoot& project,
+                                                      Registration plan, bool dry_run) {
   if (!plan.content) return error::pass(plan.content);
   if (plan.unchanged) {
     return writers::GeneratedFile{std::move(plan.path), std::move(*plan.content),
                                   writers::WriteStatus::Skipped};
   }
-  return writers::write_file(plan.path, *plan.content, /*force=*/true, dry_run);
+  return writers::write_file(project, plan.path, *plan.content, /*force=*/true, dry_run);
 }
 
 }  // namespace generators::registry

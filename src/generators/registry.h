@@ -91,7 +91,8 @@ struct Registration {
 
 /// Registers the module planned: rewrites the registry canonically when its text changes, or
 /// reports it skipped.
-[[nodiscard]] error::Result<writers::GeneratedFile> register_module(Registration plan,
+[[nodiscard]] error::Result<writers::GeneratedFile> register_module(files::ProjectRoot& project,
+                                                                    Registration plan,
                                                                     bool dry_run);
 
 }  // namespace generators::registry

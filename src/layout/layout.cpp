@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "files/files.h"
+#include "files/resolve.h"
 #include "layout/config.h"
 #include "naming/naming.h"
 #include "text/text.h"
@@ -95,7 +96,7 @@ std::filesystem::path registry_path(const std::filesystem::path& root,
   return modules_dir(root, source_or_detected(root, source)) / "__init__.py";
 }
 
-error::Result<writers::GeneratedFile> write_config(const std::filesystem::path& root,
+error::Result<writers::GeneratedFile> write_config(files::ProjectRoot& project,
                                                    std::string_view source, bool dry_run) {
   const nlohmann::json config = nlohmann::json::object({{kSourceDirKey, std::string(source)}});
   std::string content;
@@ -106,7 +107,8 @@ error::Result<writers::GeneratedFile> write_config(const std::filesystem::path& 
     return error::fail(error.what());
   }
   content += '\n';
-  return writers::write_file(root / kConfigFile, content, /*force=*/true, dry_run);
+  return writers::write_file(project, project.path() / kConfigFile, content, /*force=*/true,
+                             dry_run);
 }
 
 }  // namespace layout

@@ -39,8 +39,9 @@ std::filesystem::path registry_path(const std::filesystem::path& root,
                                     std::optional<std::string_view> source);
 
 /// Writes the configuration that names `source` the source directory, {"source_dir": source}
-/// pretty-printed (two-space indent, final "\n"), to the configuration file, always overwriting.
-error::Result<writers::GeneratedFile> write_config(const std::filesystem::path& root,
+/// pretty-printed (two-space indent, final "\n"), to the project's configuration file, always
+/// overwriting.
+error::Result<writers::GeneratedFile> write_config(files::ProjectRoot& project,
                                                    std::string_view source, bool dry_run);
 
 }  // namespace layout

@@ -15,8 +15,8 @@
 #include "cli/cli.h"
 #include "cli/parse.h"
 #include "error/error.h"
+#include "files/cleanup.h"
 #include "files/descriptor.h"
-#include "files/replace.h"
 #include "style/output.h"
 
 namespace {

@@ -232,7 +232,8 @@ std::string_view strip_template_suffix(std::string_view rendered_path) {
   return rendered_path;
 }
 
-error::Result<std::vector<writers::GeneratedFile>> render_tree(std::string_view group,
+error::Result<std::vector<writers::GeneratedFile>> render_tree(files::ProjectRoot& project,
+                                                               std::string_view group,
                                                                const Context& context,
                                                                const std::filesystem::path& root,
                                                                bool force, bool dry_run) {
@@ -255,7 +256,8 @@ error::Result<std::vector<writers::GeneratedFile>> render_tree(std::string_view 
       return error::fail(std::move(content).error().context(
           fmt::format("failed to render template {}/{}", group, *rendered_path)));
     }
-    auto file = writers::write_file(join_under(root, output_path), *content, force, dry_run);
+    auto file =
+        writers::write_file(project, join_under(root, output_path), *content, force, dry_run);
     if (!file) return error::pass(file);
     written.push_back(std::move(*file));
   }

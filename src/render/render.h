@@ -33,9 +33,11 @@ std::string tojson(std::string_view value);
 /// A rendered template path less one final ".j2"; unchanged when it has none.
 std::string_view strip_template_suffix(std::string_view rendered_path);
 
-/// Renders every template of `group` into `root` through writers::write_file, in byte order of
-/// the raw template paths, dropping the final ".j2" of each rendered path.
-error::Result<std::vector<writers::GeneratedFile>> render_tree(std::string_view group,
+/// Renders every template of `group` into `root`, a directory of `project`, through
+/// writers::write_file, in byte order of the raw template paths, dropping the final ".j2" of
+/// each rendered path.
+error::Result<std::vector<writers::GeneratedFile>> render_tree(files::ProjectRoot& project,
+                                                               std::string_view group,
                                                                const Context& context,
                                                                const std::filesystem::path& root,
                                                                bool force, bool dry_run);

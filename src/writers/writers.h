@@ -2,13 +2,16 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "error/error.h"
+
+namespace files {
+class ProjectRoot;
+}
 
 namespace writers {
 
@@ -28,37 +31,20 @@ struct GeneratedFile {
   bool operator==(const GeneratedFile&) const = default;
 };
 
-/// Writes `content` to `path` unless the run is dry or the file exists and `force` is off.
-/// Creates missing parent directories; adds a final line feed when the content lacks one.
-/// A file is replaced whole or not at all, through a link to its final target, keeping its
-/// permission bits (files::replace_target). Within a ProjectScope, a directory written into or
-/// a file written that leads outside the project is refused. Errors carry the system's text,
-/// never the path, except the refusals of a path that leads outside the project, of a FIFO,
-/// device or socket, and of a file that cannot be rewritten safely, which name it.
-error::Result<GeneratedFile> write_file(const std::filesystem::path& path, std::string_view content,
-                                        bool force, bool dry_run);
-
-/// The writes of one command's run in the project at `root`, while it lives: a directory that
-/// write_file writes into, or a file that it writes, must resolve inside the root (itself
-/// resolved, so a project reached through a symbolic link is fine, and so are links that stay
-/// inside it); each directory is made or looked at once. Without one, write_file writes where
-/// the paths lead. One at a time.
-class ProjectScope {
- public:
-  explicit ProjectScope(const std::filesystem::path& root);
-  ~ProjectScope();
-  ProjectScope(const ProjectScope&) = delete;
-  ProjectScope& operator=(const ProjectScope&) = delete;
-
-  /// Fails, naming the path and where it leads, when `path` resolves outside the project; a
-  /// path that cannot be resolved is left to the write that meets it.
-  error::Result<void> check_inside(const std::filesystem::path& path);
-
-  struct State;
-
- private:
-  std::unique_ptr<State> state_;
-};
+/// Writes `content` to `path` (joined from the project's path) unless the run is dry or the file
+/// exists and `force` is off. Creates missing parent directories; adds a final line feed when
+/// the content lacks one. Every folder and file is reached from the project's root handle, so
+/// that a directory written into, or a file written, that leads outside the project is refused,
+/// however the folders change meanwhile. A new file is named only where the name is still free:
+/// one that appears meanwhile counts as found existing. A file is replaced whole or not at all,
+/// through a link to its final target, keeping its permission bits (files::replace_file).
+/// Errors carry the system's text, never the path, except the refusals of a path that leads
+/// outside the project, of a FIFO, device or socket, and of a file that cannot be rewritten
+/// safely, which name it.
+[[nodiscard]] error::Result<GeneratedFile> write_file(files::ProjectRoot& project,
+                                                      const std::filesystem::path& path,
+                                                      std::string_view content, bool force,
+                                                      bool dry_run);
 
 /// Appends the records of one generator step to those of the run, or hands its error on.
 error::Result<void> append(std::vector<GeneratedFile>& files,

@@ -1,10 +1,10 @@
 // Faults that need more than a data case (tests/cases/faults.txt) can give: another user, runs
-// at once, and signals. A refusal is the exact error line alone, every byte the user had on disk
-// stays unless the run was meant to edit it, and no temporary file is left in any case.
+// at once, signals, and runs held at a system call. A refusal is the exact error line alone,
+// every byte the user had on disk stays unless the run was meant to edit it, and no temporary
+// file is left in any case.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -37,12 +37,6 @@ RunResult make_module(const fs::path& root, const char* name, RunOptions options
   after = snapshot(root);
   for (const auto& [path, bytes] : after) EXPECT_FALSE(path.contains(".brintle-")) << path;
   return result;
-}
-
-bool has_temporary_file(const fs::path& directory) {
-  return std::ranges::any_of(fs::directory_iterator(directory), [](const auto& entry) {
-    return entry.path().filename().string().contains(".brintle-");
-  });
 }
 
 // Run as nobody, who owns the project and has no privilege, with one entry's mode changed: a
@@ -246,8 +240,8 @@ TEST(Faults, ABusyProjectIsNamedAndWaitedForAtMost30Seconds) {
   }
 }
 
-// A signal that ends a run while it writes the copy of a large main.py removes the copy, and
-// main.py keeps its bytes.
+// A signal that ends a run while it replaces a large main.py (sent once the registry, written
+// just before, is there) leaves no temporary file, and main.py keeps its bytes.
 TEST(Faults, InterruptedWriteLeavesNoTemporaryFile) {
   std::string large = kMain;
   for (int i = 0; i < 100000; ++i) large += "# " + std::string(77, 'x') + "\n";
@@ -259,9 +253,8 @@ TEST(Faults, InterruptedWriteLeavesNoTemporaryFile) {
     Tree project = kProject, before, after;
     project["src/main.py"] = large;
     make_tree(dir.path(), project);
-    const fs::path src = dir.path() / "src";
     const RunOptions options{.signal = signal,
-                             .signal_when = [&] { return has_temporary_file(src); }};
+                             .signal_when = [&] { return fs::exists(dir.path() / kRegistry); }};
     const RunResult result = make_module(dir.path(), "m", options, before, after);
     // Done before the signal came is no fault, only no test.
     EXPECT_TRUE(result.status == 0 || result.status == 128 + signal)
@@ -336,6 +329,59 @@ TEST(Faults, KilledRewriteInPlaceKeepsTheOldBytesWhole) {
     EXPECT_TRUE(later.err.contains(copy)) << later.err;
   }
   EXPECT_GT(killed, 0);
+}
+
+// Each run is held by strace at a system call (a SIGSTOP injected there, answered by SIGCONT once
+// the step is done), so that what another process does meanwhile happens at that very instant:
+// a folder swapped for a link to an outside folder while its mkdir is held, a file saved after
+// the existence test and before the new file is named, and a kill injected at the fsync of
+// main.py's replacement. Nothing reaches the outside folder, the file saved stays, and no
+// temporary file is left.
+TEST(Faults, RunsHeldAtASystemCall) {
+  if (run_program({"strace", "-o", "/dev/null", "true"}).status != 0) {
+    GTEST_SKIP() << "strace cannot trace a program here";
+  }
+  const std::string held =
+      R"(mkfifo "$1/trace" && { strace -f -o "$1/trace" -e trace="$2" -e inject="$2:$3" )"
+      R"("$0" make module blog --dir "$1/p" & } && while IFS= read -r line; do case $line in )"
+      R"(*'stopped by SIGSTOP'*) (cd "$1/p" && eval "$4"); kill -CONT "${line%% *}";; esac; )"
+      R"(done <"$1/trace"; wait $! 2>/dev/null)";
+  const std::string blog = "src/modules/blog";
+  struct Case {
+    std::string syscalls, inject, action;
+    int status;
+    std::string out_start, err;  // {0}: the project, {1}: the outside folder, resolved
+    Tree kept;                   // entries of the project that must be as given afterwards
+  };
+  for (const Case& c : std::vector<Case>{
+           {"mkdir,mkdirat", "signal=SIGSTOP",
+            "[ -d " + blog + " ] && [ ! -L " + blog + " ] && mv " + blog + " " + blog +
+                ".away && ln -s ../../../outside " + blog + "; true",
+            1, "", "error: \"{0}/" + blog + "\" leads to \"{1}\", outside the project\n", {}},
+           {"write", "signal=SIGSTOP",
+            "[ -e " + blog + "/__init__.py ] || echo mine >" + blog + "/__init__.py", 0,
+            "[skipped] {0}/" + blog + "/__init__.py\n", "", {{blog + "/__init__.py", "mine\n"}}},
+           {"fsync", "error=EINTR:signal=SIGKILL:when=1", "", 128 + SIGKILL, "", "", {}}}) {
+    SCOPED_TRACE(c.syscalls);
+    TempDir dir;
+    make_tree(dir.path() / "p", kProject);
+    fs::create_directory(dir.path() / "outside");
+    const RunResult result =
+        run_program({"sh", "-c", held, brintle_path(), dir.path(), c.syscalls, c.inject, c.action},
+                    {.time_limit = 60});
+    const fs::path outside = fs::canonical(dir.path() / "outside");
+    const auto shown = [&](const std::string& text) {
+      return fmt::format(fmt::runtime(text), (dir.path() / "p").native(), outside.native());
+    };
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_TRUE(result.out.starts_with(shown(c.out_start))) << result.out;
+    EXPECT_EQ(result.err, shown(c.err));
+    EXPECT_TRUE(fs::is_empty(outside));
+    const Tree after = snapshot(dir.path() / "p");
+    for (const auto& [path, bytes] : after) EXPECT_FALSE(path.contains(".brintle-")) << path;
+    for (const auto& [path, bytes] : c.kept) EXPECT_EQ(after.at(path), bytes) << path;
+    EXPECT_EQ(after.at("src/main.py") == kMain, c.status != 0);
+  }
 }
 
 }  // namespace

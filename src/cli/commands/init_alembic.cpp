@@ -3,6 +3,7 @@
 #include <fmt/core.h>
 
 #include "cli/cli.h"
+#include "files/resolve.h"
 #include "generators/alembic.h"
 #include "layout/layout.h"
 #include "style/style.h"
@@ -32,8 +33,9 @@ error::Result<Messages> run_init_alembic(InitAlembic command) {
   const error::Result<std::string> source_dir = layout::package_source_dir(root);
   if (!source_dir) return error::pass(source_dir);
   const std::string& source = *source_dir;
-  const writers::ProjectScope scope(root);
-  auto files = generators::alembic::generate_alembic(root, source, command.dry_run);
+  // Every write of the run resolves beneath this one handle on the project directory.
+  files::ProjectRoot project(root);
+  auto files = generators::alembic::generate_alembic(project, source, command.dry_run);
   if (!files) return error::pass(files);
   Messages messages = writers::report(*files, command.dry_run);
   // Shown after every generation, skipped files and dry runs included: the steps still apply.

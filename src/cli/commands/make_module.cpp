@@ -9,6 +9,7 @@
 #include "cli/cli.h"
 #include "files/files.h"
 #include "files/replace.h"
+#include "files/resolve.h"
 #include "generators/core.h"
 #include "generators/main.h"
 #include "generators/module.h"
@@ -33,13 +34,14 @@ error::Result<Messages> run_make_module(MakeModule command) {
   if (!source_dir) return error::pass(source_dir);
   const std::string& source = *source_dir;
   const bool dry_run = command.dry_run;
-  writers::ProjectScope scope(root);
+  // Every write of the run resolves beneath this one handle on the project directory.
+  files::ProjectRoot project(root);
   // The files edited in place are looked at before anything is written: one that leads outside
   // the project is refused, and one that a stopped run left half rewritten, or a registry whose
   // rewrite would lose an entry, is the user's to settle first.
   for (const auto& edited : {layout::registry_path(root, source), root / source / "main.py"}) {
-    error::Result<void> checked = scope.check_inside(edited);
-    if (checked) checked = files::check_no_interrupted_rewrite(edited);
+    error::Result<void> checked = project.check_inside(edited);
+    if (checked) checked = files::check_no_interrupted_rewrite(project, edited);
     if (!checked) return error::pass(checked);
   }
   error::Result<generators::registry::Registration> registration =
@@ -50,12 +52,14 @@ error::Result<Messages> run_make_module(MakeModule command) {
   const error::Result<void> done = writers::append_in_turn(
       files,
       [&] {
-        return generators::module::generate_module(command.feature, root, source, command.force,
-                                                   dry_run);
+        return generators::module::generate_module(command.feature, project, source,
+                                                   command.force, dry_run);
       },
-      [&] { return generators::core::generate_core(root, source, dry_run); },
-      [&] { return generators::registry::register_module(std::move(*registration), dry_run); },
-      [&] { return generators::main::sync_main(root, source, dry_run); });
+      [&] { return generators::core::generate_core(project, source, dry_run); },
+      [&] {
+        return generators::registry::register_module(project, std::move(*registration), dry_run);
+      },
+      [&] { return generators::main::sync_main(project, source, dry_run); });
   if (!done) return error::pass(done);
 
   Messages messages = writers::report(files, command.dry_run);

@@ -10,6 +10,7 @@
 
 #include "cli/cli.h"
 #include "files/files.h"
+#include "files/resolve.h"
 #include "generators/project.h"
 #include "style/style.h"
 #include "text/text.h"
@@ -73,11 +74,12 @@ error::Result<Messages> run_new(New command) {
     return error::pass(checked);
   }
 
-  const writers::ProjectScope scope(target);
+  // Every write of the run resolves beneath this one handle on the project directory.
+  files::ProjectRoot project(target);
   std::optional<std::string_view> title;
   if (command.title) title = *command.title;
   error::Result<std::vector<writers::GeneratedFile>> files =
-      generators::project::generate_project(command.name, target, title, command.description,
+      generators::project::generate_project(command.name, project, title, command.description,
                                             kNewProjectVersion, command.force, command.dry_run);
   if (!files) return error::pass(files);
 
