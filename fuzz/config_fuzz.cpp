@@ -81,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(!leaves_project(source), "the source directory lies inside the project", source);
   check(text::is_valid_utf8(source), "the source name is UTF-8", source);
   check(source.find('\0') == std::string::npos, "the source name holds no NUL", source);
-  check(layout::registry_path(root, std::nullopt) == root / source / "modules" / "__init__.py",
+  check(layout::registry_path(root, layout::source_dir_name(root)) ==
+            root / source / "modules" / "__init__.py",
         "the registry lies under the source directory", source);
   // The commands that write take the same name, when its imports can start with it.
   const error::Result<std::string> package = layout::package_source_dir(root);

@@ -4,6 +4,8 @@
 //
 // Input: the text of main.py; when the input holds a NUL byte, the bytes before the first one
 // are the source directory name and the rest is the text.
+#include <fmt/format.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -12,9 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include <fmt/format.h>
-
-#include "generators/main.h"
+#include "generators/main_py.h"
 #include "support/fuzz_support.h"
 #include "text/text.h"
 
@@ -51,7 +51,7 @@ std::string_view comparable(std::string_view line) {
 
 std::string block_text() {
   std::string block;
-  for (const std::string_view line : generators::main::kAutoMountBlock) {
+  for (const std::string_view line : generators::main_py::kAutoMountBlock) {
     if (!block.empty()) block += '\n';
     block += line;
   }
@@ -67,7 +67,8 @@ void check_lines_kept(const Case& input, std::string_view edited, const std::str
   std::map<std::string, int, std::less<>> may_add = {
       {"import importlib", 1},
       {fmt::format("from {}.modules import modules", input.source), 1}};
-  for (const std::string_view line : generators::main::kAutoMountBlock) ++may_add[std::string(line)];
+  for (const std::string_view line : generators::main_py::kAutoMountBlock)
+    ++may_add[std::string(line)];
   // Lines of the text are matched in order; any other line must be one the edit may add.
   std::size_t kept = 0;
   const auto skip_empty = [&] {
@@ -97,12 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string detail = fmt::format("source {}, text {}", input.source, input.text);
 
   const std::optional<std::string> edited =
-      generators::main::insert_auto_mount(input.text, input.source);
+      generators::main_py::insert_auto_mount(input.text, input.source);
   // A text that mentions the block's start marker or include line is left alone unless it
   // mentions them only inside string literals, which the reading of strings decides.
-  const bool mentions_block = input.text.find(generators::main::kAutoMountBlock.front()) !=
-                                  std::string_view::npos ||
-                              input.text.find(kIncludeLine) != std::string_view::npos;
+  const bool mentions_block =
+      input.text.find(generators::main_py::kAutoMountBlock.front()) != std::string_view::npos ||
+      input.text.find(kIncludeLine) != std::string_view::npos;
   check(edited.has_value() || mentions_block,
         "a text without the block's start marker and include line is edited", detail);
   if (!edited) return 0;
@@ -111,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(text::is_valid_utf8(*edited), "the edited text is UTF-8", edited_detail);
   check(edited->find(block_text()) != std::string::npos, "the edited text holds the block whole",
         edited_detail);
-  check(edited->ends_with('\n') || edited->ends_with(generators::main::kAutoMountBlock.back()),
+  check(edited->ends_with('\n') || edited->ends_with(generators::main_py::kAutoMountBlock.back()),
         "the edited text ends with a line feed, or with the block when it was appended",
         edited_detail);
   // The mark stays in front of everything; the lines are compared after it.
@@ -123,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    std::string_view(*edited).substr(mark), edited_detail);
 
   const std::optional<std::string> again =
-      generators::main::insert_auto_mount(*edited, input.source);
+      generators::main_py::insert_auto_mount(*edited, input.source);
   check(!again.has_value(), "the edit applied to its own output changes nothing", edited_detail);
   return 0;
 }

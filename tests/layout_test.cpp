@@ -27,7 +27,8 @@ const bool kLayoutCases = testing_support::register_unit_cases(
     {{"registry",
       [](const auto& in) {
         const Project project(in[0]);
-        return layout::registry_path(project.dir.path(), std::nullopt)
+        return layout::registry_path(project.dir.path(),
+                                     layout::source_dir_name(project.dir.path()))
             .lexically_relative(project.dir.path())
             .string();
       }},

@@ -58,8 +58,7 @@ TEST(Registry, RegisterRewritesTheTextOnlyWhenItChanges) {
   files::ProjectRoot project(dir.path());
   const auto registered = [&](std::string_view feature, bool dry_run) {
     return registry::register_module(
-               project, registry::plan_registration(dir.path(), feature, std::nullopt).value(),
-               dry_run)
+               project, registry::plan_registration(dir.path(), feature, "src").value(), dry_run)
         .value();
   };
   for (const auto& [on_disk, status] : std::vector<std::pair<std::string, WriteStatus>>{
@@ -83,14 +82,14 @@ TEST(Registry, ListGivesTheRowsInFileOrder) {
   TempDir dir;
   const fs::path modules = dir.path() / "app/modules";
   write_file(modules / "__init__.py", "modules = {\n'one': 'x.y',\n'ghost': 'g'\n}\n# \xC3(\n");
-  EXPECT_TRUE(registry::list_registered(dir.path(), std::nullopt).empty());  // not UTF-8
+  EXPECT_TRUE(registry::list_registered(dir.path(), "app").empty());  // not UTF-8
   // An absolute name stands for itself, as a path joined to it would.
   const std::string elsewhere = (dir.path() / "elsewhere").string();
   write_file(modules / "__init__.py",
              "modules = {\n'one': 'x.y',\n'ghost': 'g',\n'" + elsewhere + "': 'e'\n}\n");
   write_file(modules / "one/__init__.py", "\"\"\"One line.\"\"\"\n");
   write_file(dir.path() / "elsewhere/__init__.py", "\"\"\"Far.\"\"\"\n");
-  EXPECT_EQ(registry::list_registered(dir.path(), std::nullopt),
+  EXPECT_EQ(registry::list_registered(dir.path(), "app"),
             (std::vector<registry::RegisteredModule>{
                 {"one", "x.y", "One line."}, {"ghost", "g", ""}, {elsewhere, "e", "Far."}}));
 }

@@ -15,7 +15,7 @@ namespace cli {
 using Messages = std::vector<std::string>;
 
 /// Runs one parsed command.
-error::Result<Messages> execute(Commands command);
+[[nodiscard]] error::Result<Messages> execute(Commands command);
 
 /// "." (also "./", "./.") becomes the current directory; anything else is used unchanged.
 std::filesystem::path resolve_dir(const std::filesystem::path& dir);
@@ -25,12 +25,13 @@ std::filesystem::path resolve_dir(const std::filesystem::path& dir);
 /// another process holds is announced at once on standard error, and the run gives up after
 /// files::kLockWaitSeconds. A run that writes fails where the lock cannot be taken at all; one
 /// that writes nothing (a dry run, a name refused anyway) goes on without it.
-error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir, bool writes);
+[[nodiscard]] error::Result<files::DirectoryLock> lock_project(const std::filesystem::path& dir,
+                                                               bool writes);
 
 // The commands, each in src/cli/commands/.
-error::Result<Messages> run_new(New command);
-error::Result<Messages> run_make_module(MakeModule command);
-error::Result<Messages> run_init_alembic(InitAlembic command);
-error::Result<Messages> run_list(List command);
+[[nodiscard]] error::Result<Messages> run_new(New command);
+[[nodiscard]] error::Result<Messages> run_make_module(MakeModule command);
+[[nodiscard]] error::Result<Messages> run_init_alembic(InitAlembic command);
+[[nodiscard]] error::Result<Messages> run_list(List command);
 
 }  // namespace cli

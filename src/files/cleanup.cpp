@@ -64,7 +64,7 @@ TerminationSignalsHeld::~TerminationSignalsHeld() {
   if (--hold_depth == 0) ::sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
 }
 
-void prepare_to_remove_temporary_files() {
+void install_cleanup_handlers_if_enabled() {
   if (!handlers_wanted || handlers_installed) return;
   handlers_installed = true;
   struct sigaction action {};
@@ -99,6 +99,6 @@ void remove_pending_temporary_file() {
   mark_pending_temporary_file(-1, "");
 }
 
-void remove_temporary_file_on_termination_signals() { handlers_wanted = true; }
+void enable_cleanup_on_termination_signals() { handlers_wanted = true; }
 
 }  // namespace files

@@ -20,6 +20,11 @@ auto retry_on_eintr(Call call) -> decltype(call()) {
   return result;
 }
 
+/// Parks /dev/null on each standard descriptor (0, 1, 2) that is not open. Otherwise the next
+/// open() would be handed that number, and the messages meant for the stream would land in a
+/// generated file; writes to /dev/null are swallowed, as for a stream that is not open.
+void occupy_closed_standard_descriptors();
+
 /// Writes all of `bytes` to `fd`, going on after partial writes and interrupted calls.
 [[nodiscard]] error::Result<void> write_all(int fd, std::string_view bytes);
 

@@ -34,7 +34,8 @@ std::string_view kind_of(mode_t mode) {
 // (a run under a small stack limit must not crash) and a regular file costs one read. A file
 // that grows while it is read is still read to its end, unless it outgrows `max_bytes`; one that
 // is larger from the start is not read at all.
-error::Result<std::string> read_to_end(int fd, std::size_t expected, std::size_t max_bytes) {
+[[nodiscard]] error::Result<std::string> read_to_end(int fd, std::size_t expected,
+                                                     std::size_t max_bytes) {
   if (expected > max_bytes) return error::fail(std::string(kTooLarge));
   std::string data;
   std::size_t size = 0;
@@ -68,7 +69,7 @@ bool same_file(const struct stat& a, const struct stat& b) {
 // directory too, whose read then fails with the system's text, as it always has. Whatever the
 // open meets must be the very file looked at, not one swapped in meanwhile; `info` is then what
 // was opened.
-error::Result<int> open_for_reading(const char* path, struct stat& info) {
+[[nodiscard]] error::Result<int> open_for_reading(const char* path, struct stat& info) {
   struct stat looked_at;
   if (::stat(path, &looked_at) != 0) return error::fail(error::Error::from_errno(errno));
   const bool directory = S_ISDIR(looked_at.st_mode);
@@ -169,6 +170,14 @@ error::Result<std::string> read_text(const char* path, std::size_t max_bytes) {
   ::close(*fd);
   if (data && !text::is_valid_utf8(*data)) return error::fail(std::string(kInvalidUtf8));
   return data;
+}
+
+void occupy_closed_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null_fd = ::open("/dev/null", O_RDWR);
+    if (null_fd >= 0 && null_fd != fd) ::close(null_fd);
+  }
 }
 
 error::Result<void> write_all(int fd, std::string_view bytes) {

@@ -35,18 +35,19 @@ bool is_missing(const std::filesystem::path& path);
 
 /// Whether the directory holds any entry ("." and ".." are none; an entry that cannot be read
 /// is one). Fails with the system's error when it cannot be listed.
-error::Result<bool> has_entry(const std::filesystem::path& directory);
+[[nodiscard]] error::Result<bool> has_entry(const std::filesystem::path& directory);
 
 /// The whole regular file as UTF-8 text. Fails with the system's error, with "stream did not
 /// contain valid UTF-8" when the bytes are not UTF-8, or with not_regular_file for a FIFO, a
 /// device or a socket, which are never opened; and when the file that the open meets is not
 /// the one looked at before it. A file of more than `max_bytes` fails with kTooLarge before it
 /// is read whole.
-error::Result<std::string> read_text(const std::filesystem::path& path,
-                                     std::size_t max_bytes = kUnlimited);
+[[nodiscard]] error::Result<std::string> read_text(const std::filesystem::path& path,
+                                                   std::size_t max_bytes = kUnlimited);
 /// The same for a path given as a C string, which spares a caller that reads many files a
 /// path object for each.
-error::Result<std::string> read_text(const char* path, std::size_t max_bytes = kUnlimited);
+[[nodiscard]] error::Result<std::string> read_text(const char* path,
+                                                   std::size_t max_bytes = kUnlimited);
 
 /// A path as error lines name it: in double quotes, escaped, bytes that are not UTF-8 as U+FFFD.
 std::string quoted(const std::filesystem::path& path);
@@ -86,7 +87,7 @@ inline constexpr int kLockWaitSeconds = 30;
 /// directory. A directory that cannot be opened for reading (writable only, say) or locked
 /// fails too when the lock is `required`, named with the system's reason (one that cannot even
 /// be looked at, with the system's error alone); otherwise the run goes on without the lock.
-error::Result<DirectoryLock> lock_directory(
+[[nodiscard]] error::Result<DirectoryLock> lock_directory(
     const std::filesystem::path& path, bool required,
     void (*on_busy)(const std::filesystem::path& directory));
 

@@ -58,7 +58,7 @@ std::unexpected<error::Error> failed(int errnum) {
 std::unexpected<error::Error> last_call_failed() { return failed(errno); }
 
 // Closes `fd`; Linux has released the descriptor even after EINTR.
-error::Result<void> close_checked(int fd) {
+[[nodiscard]] error::Result<void> close_checked(int fd) {
   if (::close(fd) != 0 && errno != EINTR) return last_call_failed();
   return {};
 }
@@ -102,7 +102,7 @@ fs::path shown_beside(const WriteTarget& target, const std::string& name) {
   return target.path.parent_path() / name;
 }
 
-error::Result<void> check_no_copy_beside(const WriteTarget& target) {
+[[nodiscard]] error::Result<void> check_no_copy_beside(const WriteTarget& target) {
   const std::string copy = old_bytes_copy(target.name);
   struct stat info;
   if (::fstatat(target.folder, copy.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return {};
@@ -115,8 +115,9 @@ error::Result<void> check_no_copy_beside(const WriteTarget& target) {
 // A new, empty hidden file beside `name` in `folder`, named ".<name>.brintle-XXXXXX" and opened
 // for writing. Created with `mode` through openat() rather than mkstemp(), so that the umask and
 // a folder's default ACL apply to a new file exactly as they would to the target itself.
-error::Result<TempFile> create_temp_beside(int folder, std::string_view name, mode_t mode) {
-  prepare_to_remove_temporary_files();
+[[nodiscard]] error::Result<TempFile> create_temp_beside(int folder, std::string_view name,
+                                                         mode_t mode) {
+  install_cleanup_handlers_if_enabled();
   const std::string stem(name_stem(name, kTempNameStemBytes));
   for (unsigned attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     TempFile temp{-1, folder, fmt::format(".{}{}{}", stem, kTempNameMarker, temp_suffix(attempt))};
@@ -165,7 +166,7 @@ bool link_unnamed(int fd, int folder, const std::string& name) {
 // owner can only be kept by a privileged process; elsewhere the file becomes the writer's,
 // as with any editor that saves by renaming. Set-id bits are not carried over: a write in
 // place clears them as well.
-error::Result<void> take_over_attributes(int fd, const struct stat& replaced) {
+[[nodiscard]] error::Result<void> take_over_attributes(int fd, const struct stat& replaced) {
   if (::fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
     // Keep at least the group, if this process is allowed to choose it.
     (void)!::fchown(fd, static_cast<uid_t>(-1), replaced.st_gid);
@@ -175,7 +176,7 @@ error::Result<void> take_over_attributes(int fd, const struct stat& replaced) {
 }
 
 // The value of one extended attribute.
-error::Result<std::string> attribute_value(int fd, const char* name) {
+[[nodiscard]] error::Result<std::string> attribute_value(int fd, const char* name) {
   const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
   if (size < 0) return failed(errno);
   std::string value(static_cast<std::size_t>(size), '\0');
@@ -189,7 +190,7 @@ error::Result<std::string> attribute_value(int fd, const char* name) {
 // Copies every extended attribute (access control lists, security labels, what other tools
 // stored) of the replaced file. Copied after the permission bits, since an access control list
 // decides some of them. A file system without extended attributes has none to copy.
-error::Result<void> copy_extended_attributes(int from, int to) {
+[[nodiscard]] error::Result<void> copy_extended_attributes(int from, int to) {
   ssize_t size = ::flistxattr(from, nullptr, 0);
   if (size < 0) return errno == ENOTSUP ? error::Result<void>() : last_call_failed();
   std::string names(static_cast<std::size_t>(size), '\0');
@@ -214,7 +215,7 @@ error::Result<void> copy_extended_attributes(int from, int to) {
 // pointing at blocks never written (an empty main.py where the user's code was), and some file
 // systems report a failed delayed write only there. A new file has nothing to lose, and
 // syncing every file of a new project would make each run wait on the disk dozens of times.
-error::Result<void> fill(int fd, std::string_view data, const Existing* like) {
+[[nodiscard]] error::Result<void> fill(int fd, std::string_view data, const Existing* like) {
   error::Result<void> filled;
   if (like != nullptr) {
     filled = take_over_attributes(fd, like->info);
@@ -233,8 +234,9 @@ enum class Naming { New, Over };
 
 // Writes `data` under a temporary name beside `name`, then renames it to `name`; false when a
 // new file finds the name taken meanwhile.
-error::Result<bool> write_through_temp(int folder, const std::string& name, std::string_view data,
-                                       const Existing* like, Naming naming) {
+[[nodiscard]] error::Result<bool> write_through_temp(int folder, const std::string& name,
+                                                     std::string_view data, const Existing* like,
+                                                     Naming naming) {
   error::Result<TempFile> temp = create_temp_beside(folder, name, like != nullptr ? 0600 : 0666);
   if (!temp) return error::pass(temp);
   error::Result<void> filled = fill(temp->fd, data, like);
@@ -266,7 +268,7 @@ std::optional<error::Result<bool>> name_new(int fd, int folder, const std::strin
 std::optional<error::Result<bool>> name_over(int fd, int folder, const std::string& name) {
   const std::string naming =
       fmt::format(".{}{}", name_stem(name, kTempNameStemBytes), kNewBytesSuffix);
-  prepare_to_remove_temporary_files();
+  install_cleanup_handlers_if_enabled();
   {
     const TerminationSignalsHeld held;
     bool named = link_unnamed(fd, folder, naming);
@@ -288,8 +290,9 @@ std::optional<error::Result<bool>> name_over(int fd, int folder, const std::stri
 // file. `like`, when given, is the file whose owner, permission bits and attributes it takes
 // (see fill). False when a new file finds the name taken meanwhile: the file that took it
 // stays as it is.
-error::Result<bool> write_whole(int folder, const std::string& name, std::string_view data,
-                                const Existing* like, Naming naming) {
+[[nodiscard]] error::Result<bool> write_whole(int folder, const std::string& name,
+                                              std::string_view data, const Existing* like,
+                                              Naming naming) {
   const int fd = ::openat(folder, ".", kUnnamedFlags, like != nullptr ? 0600 : 0666);
   if (fd < 0) return write_through_temp(folder, name, data, like, naming);
   error::Result<void> filled = fill(fd, data, like);
@@ -312,7 +315,7 @@ bool calls_for_writing_in_place(int errnum) {
          errnum == ENOTSUP;
 }
 
-error::Result<void> pwrite_all(int fd, std::string_view bytes) {
+[[nodiscard]] error::Result<void> pwrite_all(int fd, std::string_view bytes) {
   for (off_t at = 0; !bytes.empty();) {
     const ssize_t written =
         retry_on_eintr([&] { return ::pwrite(fd, bytes.data(), bytes.size(), at); });
@@ -324,7 +327,7 @@ error::Result<void> pwrite_all(int fd, std::string_view bytes) {
 }
 
 // The file's bytes, up to the size fstat gave.
-error::Result<std::string> read_start(int fd, off_t size) {
+[[nodiscard]] error::Result<std::string> read_start(int fd, off_t size) {
   std::string bytes(static_cast<std::size_t>(size), '\0');
   for (std::size_t at = 0; at < bytes.size();) {
     const ssize_t count = retry_on_eintr([&] {
@@ -344,7 +347,8 @@ error::Error cannot_keep_old_bytes(const WriteTarget& target, error::Error cause
 
 // The bytes to put back should the rewrite fail. A file that may only be written has none to
 // give, and is left alone.
-error::Result<std::string> old_bytes(const Existing& file, const WriteTarget& target) {
+[[nodiscard]] error::Result<std::string> old_bytes(const Existing& file,
+                                                   const WriteTarget& target) {
   if (!file.readable && file.info.st_size > 0) {
     return error::fail(cannot_keep_old_bytes(target, error::Error::from_errno(EACCES)));
   }
@@ -367,9 +371,9 @@ void sync_folder(int folder) {
 // the OOM killer, a power cut) then leaves the old bytes whole in one of the two, and a later
 // run names the copy. Where the folder takes no such file, the old bytes are kept in memory
 // only, which puts them back after a failed write but not after a kill. The copy's name.
-error::Result<std::optional<std::string>> keep_copy_beside(const Existing& file,
-                                                           const WriteTarget& target,
-                                                           std::string_view bytes) {
+[[nodiscard]] error::Result<std::optional<std::string>> keep_copy_beside(const Existing& file,
+                                                                         const WriteTarget& target,
+                                                                         std::string_view bytes) {
   std::string copy = old_bytes_copy(target.name);
   error::Result<bool> kept = write_whole(target.folder, copy, bytes, &file, Naming::New);
   if (kept && !*kept) kept = failed(EEXIST);  // a copy made since it was looked for
@@ -384,7 +388,7 @@ error::Result<std::optional<std::string>> keep_copy_beside(const Existing& file,
 // Writes `data` over the file's own bytes and makes them durable. Room for a longer text is
 // reserved first without moving the end of the file, so that a full disk fails before the
 // first byte changes and nothing ever sees the file grown with zeros.
-error::Result<void> write_over(int fd, std::string_view data, off_t old_size) {
+[[nodiscard]] error::Result<void> write_over(int fd, std::string_view data, off_t old_size) {
   const auto new_size = static_cast<off_t>(data.size());
   if (new_size > old_size && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, new_size) != 0 &&
       errno != EOPNOTSUPP) {
@@ -398,8 +402,9 @@ error::Result<void> write_over(int fd, std::string_view data, off_t old_size) {
 
 // Writes `data` over the file's own bytes, for a file that must stay the same file: other names
 // share it, or it cannot be renamed over. Interrupts wait until the file is whole again.
-error::Result<void> overwrite_in_place(const Existing& file, const WriteTarget& target,
-                                       std::string_view data) {
+[[nodiscard]] error::Result<void> overwrite_in_place(const Existing& file,
+                                                     const WriteTarget& target,
+                                                     std::string_view data) {
   const TerminationSignalsHeld held;
   error::Result<std::string> old = old_bytes(file, target);
   if (!old) return error::pass(old);
@@ -420,7 +425,7 @@ error::Result<void> overwrite_in_place(const Existing& file, const WriteTarget& 
 // Opens the file to be replaced. This is also the permission test: a file the user may not
 // write stays refused, as a write in place would be; renaming over it would slip past its
 // permissions. Read access, where there is some, lets a failed write in place be undone.
-error::Result<Existing> open_existing(const WriteTarget& target) {
+[[nodiscard]] error::Result<Existing> open_existing(const WriteTarget& target) {
   // A link put there since it was looked at is not followed (ELOOP).
   constexpr int kFlags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
   Existing file;
@@ -443,7 +448,8 @@ error::Result<Existing> open_existing(const WriteTarget& target) {
   return file;
 }
 
-error::Result<void> replace_existing(const WriteTarget& target, std::string_view data) {
+[[nodiscard]] error::Result<void> replace_existing(const WriteTarget& target,
+                                                   std::string_view data) {
   error::Result<Existing> file = open_existing(target);
   if (!file) return error::pass(file);
   error::Result<void> replaced;

@@ -33,7 +33,7 @@ std::unexpected<error::Error> failed(int errnum) {
 
 // The path once the symbolic links at its end are followed, a relative link from the directory
 // that holds it.
-error::Result<fs::path> follow_end_links(fs::path current) {
+[[nodiscard]] error::Result<fs::path> follow_end_links(fs::path current) {
   for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
     struct stat info;
     if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
@@ -49,7 +49,7 @@ error::Result<fs::path> follow_end_links(fs::path current) {
 // yet is appended as it is written. It goes by path, and so serves only to say where a link
 // leads (in a message, or to find the names its target has below the root), never to reach what
 // is written.
-error::Result<fs::path> resolved(fs::path path) {
+[[nodiscard]] error::Result<fs::path> resolved(fs::path path) {
   fs::path missing;  // the names below the part that exists
   for (int round = 0; round < kMaxResolveRounds; ++round) {
     error::Result<fs::path> end = follow_end_links(std::move(path));
@@ -142,7 +142,7 @@ std::optional<std::string> folder_path(int fd) {
   return std::string(buffer, static_cast<std::size_t>(length));
 }
 
-error::Result<fs::path> link_text(int folder, const std::string& name) {
+[[nodiscard]] error::Result<fs::path> link_text(int folder, const std::string& name) {
   std::string text(PATH_MAX, '\0');
   const ssize_t length = ::readlinkat(folder, name.c_str(), text.data(), text.size());
   if (length < 0) return failed(errno);

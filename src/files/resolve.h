@@ -80,17 +80,18 @@ class ProjectRoot {
     std::optional<error::Error> outside;
   };
 
-  error::Result<WriteTarget> find(const std::filesystem::path& path, bool make);
-  error::Result<int> root_handle(bool make);
-  error::Result<Reached> folder(std::span<const std::string> names, bool make);
-  error::Result<Reached> step(int parent, std::span<const std::string> names, bool make,
-                              bool missing);
-  error::Result<Reached> through_link(int parent, std::span<const std::string> names);
-  error::Result<std::optional<std::vector<std::string>>> link_beneath(
+  [[nodiscard]] error::Result<WriteTarget> find(const std::filesystem::path& path, bool make);
+  [[nodiscard]] error::Result<int> root_handle(bool make);
+  [[nodiscard]] error::Result<Reached> folder(std::span<const std::string> names, bool make);
+  [[nodiscard]] error::Result<Reached> step(int parent, std::span<const std::string> names,
+                                            bool make, bool missing);
+  [[nodiscard]] error::Result<Reached> through_link(int parent, std::span<const std::string> names);
+  [[nodiscard]] error::Result<std::optional<std::vector<std::string>>> link_beneath(
       int parent, std::filesystem::path target, const std::filesystem::path& level,
       std::filesystem::path& leads_to);
-  error::Result<std::string> root_real_path();
-  error::Result<void> follow_end(WriteTarget& target, const std::filesystem::path& path);
+  [[nodiscard]] error::Result<std::string> root_real_path();
+  [[nodiscard]] error::Result<void> follow_end(WriteTarget& target,
+                                               const std::filesystem::path& path);
   Reached keep(std::span<const std::string> names, int fd, bool made);
 
   std::filesystem::path root_;

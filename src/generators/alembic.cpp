@@ -31,16 +31,16 @@ std::string format_create_date(std::int64_t seconds) {
                      time_of_day.seconds().count());
 }
 
-error::Result<std::vector<writers::GeneratedFile>> generate_alembic(
-    files::ProjectRoot& project, std::optional<std::string_view> source, bool dry_run) {
+error::Result<std::vector<writers::GeneratedFile>> generate_alembic(files::ProjectRoot& project,
+                                                                    std::string_view source,
+                                                                    bool dry_run) {
   const std::filesystem::path& root = project.path();
-  const std::string source_name = layout::source_or_detected(root, source);
   const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
   const std::int64_t seconds =
       std::chrono::duration_cast<std::chrono::seconds>(since_epoch).count();
 
   render::Context context;
-  context.put("source", source_name);
+  context.put("source", std::string(source));
   context.put("create_date", format_create_date(seconds));
   return render::render_tree(project, "alembic", context, root, /*force=*/false, dry_run);
 }

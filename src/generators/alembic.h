@@ -16,7 +16,7 @@ namespace generators::alembic {
 std::string format_create_date(std::int64_t seconds);
 
 /// Writes alembic.ini and migrations/ into the project's root; never overwrites.
-error::Result<std::vector<writers::GeneratedFile>> generate_alembic(
-    files::ProjectRoot& project, std::optional<std::string_view> source, bool dry_run);
+[[nodiscard]] error::Result<std::vector<writers::GeneratedFile>> generate_alembic(
+    files::ProjectRoot& project, std::string_view source, bool dry_run);
 
 }  // namespace generators::alembic

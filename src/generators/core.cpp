@@ -25,11 +25,9 @@ ModuleState module_state(const std::filesystem::path& path) {
 }
 
 // Writes one core module from its template when it is missing or blank; none when it is kept.
-error::Result<std::optional<writers::GeneratedFile>> fill_module(files::ProjectRoot& project,
-                                                                 const std::filesystem::path& path,
-                                                                 std::string_view template_name,
-                                                                 const render::Context& context,
-                                                                 bool dry_run) {
+[[nodiscard]] error::Result<std::optional<writers::GeneratedFile>> fill_module(
+    files::ProjectRoot& project, const std::filesystem::path& path, std::string_view template_name,
+    const render::Context& context, bool dry_run) {
   if (module_state(path) == ModuleState::Kept) return std::nullopt;
   auto text = render::render_template("core", template_name, context);
   if (!text) return error::pass(text);
@@ -40,13 +38,13 @@ error::Result<std::optional<writers::GeneratedFile>> fill_module(files::ProjectR
 
 }  // namespace
 
-error::Result<std::vector<writers::GeneratedFile>> generate_core(
-    files::ProjectRoot& project, std::optional<std::string_view> source, bool dry_run) {
+error::Result<std::vector<writers::GeneratedFile>> generate_core(files::ProjectRoot& project,
+                                                                 std::string_view source,
+                                                                 bool dry_run) {
   const std::filesystem::path& root = project.path();
-  const std::string source_name = layout::source_or_detected(root, source);
-  const std::filesystem::path core_dir = root / source_name / "core";
+  const std::filesystem::path core_dir = root / source / "core";
   render::Context context;
-  context.put("source", source_name);
+  context.put("source", std::string(source));
 
   std::vector<writers::GeneratedFile> records;
   const std::filesystem::path package = core_dir / "__init__.py";

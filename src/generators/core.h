@@ -13,7 +13,7 @@ namespace generators::core {
 /// Fills the gaps of <root>/<source>/core in the project: __init__.py when missing, config.py
 /// and database.py when missing or blank. A core file with content is never replaced and gives
 /// no record.
-error::Result<std::vector<writers::GeneratedFile>> generate_core(
-    files::ProjectRoot& project, std::optional<std::string_view> source, bool dry_run);
+[[nodiscard]] error::Result<std::vector<writers::GeneratedFile>> generate_core(
+    files::ProjectRoot& project, std::string_view source, bool dry_run);
 
 }  // namespace generators::core

@@ -69,7 +69,8 @@ bool has_word(std::string_view list, std::string_view word) {
 }
 
 // Refuses a feature one of whose forms would hide a name that a module file reads.
-error::Result<void> check_no_hidden_names(std::string_view snake, const render::Context& context) {
+[[nodiscard]] error::Result<void> check_no_hidden_names(std::string_view snake,
+                                                        const render::Context& context) {
   for (const ModuleFileNames& row : kModuleFileNames) {
     error::Result<std::string> named = render::render_str(row.feature_names, context);
     if (!named) return error::pass(named);
@@ -89,8 +90,8 @@ error::Result<void> check_no_hidden_names(std::string_view snake, const render::
 
 // Refuses a module whose directory or file names the file system cannot hold, before any of
 // them is written: otherwise the run would stop halfway, with part of the module on disk.
-error::Result<void> check_names_fit(const std::filesystem::path& module_dir,
-                                    const render::Context& context) {
+[[nodiscard]] error::Result<void> check_names_fit(const std::filesystem::path& module_dir,
+                                                  const render::Context& context) {
   std::size_t longest = module_dir.filename().native().size();
   for (const templates::TemplateFile& record : templates::kTemplates) {
     if (record.group != "module") continue;
@@ -122,17 +123,16 @@ render::Context module_context(std::string_view feature, std::string_view source
   return context;
 }
 
-error::Result<std::vector<writers::GeneratedFile>> generate_module(
-    std::string_view feature, files::ProjectRoot& project,
-    std::optional<std::string_view> source, bool force, bool dry_run) {
+error::Result<std::vector<writers::GeneratedFile>> generate_module(std::string_view feature,
+                                                                   files::ProjectRoot& project,
+                                                                   std::string_view source,
+                                                                   bool force, bool dry_run) {
   const std::filesystem::path& root = project.path();
   // A name that cannot become a Python package is refused before anything is written.
-  if (auto valid = check_feature_name(feature); !valid)
-    return error::pass(valid);
-  const std::string source_dir = layout::source_or_detected(root, source);
+  if (auto valid = check_feature_name(feature); !valid) return error::pass(valid);
   const std::filesystem::path module_dir =
-      layout::modules_dir(root, source_dir) / naming::to_snake(feature);
-  const render::Context context = module_context(feature, source_dir);
+      layout::modules_dir(root, source) / naming::to_snake(feature);
+  const render::Context context = module_context(feature, source);
   if (auto fits = check_names_fit(module_dir, context); !fits)
     return error::pass(fits);
   return render::render_tree(project, "module", context, module_dir, force, dry_run);

@@ -36,8 +36,8 @@ std::string directory_name(const fs::path& root) {
 }
 
 /// The empty registry, written unless one exists and `force` is off.
-error::Result<std::vector<writers::GeneratedFile>> write_registry(files::ProjectRoot& project,
-                                                                  bool force, bool dry_run) {
+[[nodiscard]] error::Result<std::vector<writers::GeneratedFile>> write_registry(
+    files::ProjectRoot& project, bool force, bool dry_run) {
   const fs::path path = layout::registry_path(project.path(), kSource);
   if (files::exists(path) && !force) return {};
   error::Result<writers::GeneratedFile> file = writers::write_file(

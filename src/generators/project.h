@@ -25,7 +25,8 @@ std::string naming_source(std::string_view name, const std::filesystem::path& ro
 /// Fails, naming the name and why, when the name (or, for ".", the directory's name) has no
 /// ASCII letter or digit and so no project name, or gives the name of one of the generated
 /// project's own dependencies.
-error::Result<void> check_project_name(std::string_view name, const std::filesystem::path& root);
+[[nodiscard]] error::Result<void> check_project_name(std::string_view name,
+                                                     const std::filesystem::path& root);
 
 /// The context of the project group: source, project_name, title, description, version.
 render::Context project_context(std::string_view name, const std::filesystem::path& root,
@@ -35,7 +36,7 @@ render::Context project_context(std::string_view name, const std::filesystem::pa
 /// Fills a new project directory: the project group, core, Alembic, the empty registry and
 /// the configuration file, in that order. Refuses a name without a project name before
 /// writing anything.
-error::Result<std::vector<writers::GeneratedFile>> generate_project(
+[[nodiscard]] error::Result<std::vector<writers::GeneratedFile>> generate_project(
     std::string_view name, files::ProjectRoot& project, std::optional<std::string_view> title,
     std::string_view description, std::string_view version, bool force, bool dry_run);
 

@@ -298,20 +298,19 @@ void upsert(std::vector<RegistryEntry>& entries, RegistryEntry entry) {
   }
 }
 
-error::Error stray_entry(const std::filesystem::path& path, std::size_t line) {
-  return error::Error(fmt::format(
-      "{} holds an entry on line {} outside the `modules` dictionary, which rewriting the "
-      "registry would lose: the registry is rewritten whole, so keep module entries inside the "
-      "dictionary and anything else in another file, then run the command again",
-      files::quoted(path), line));
-}
+// Why an entry on a line stops the registry's rewrite, and what the user can do about it.
+constexpr std::string_view kOutsideDictionary =
+    "outside the `modules` dictionary, which rewriting the registry would lose: the registry is "
+    "rewritten whole, so keep module entries inside the dictionary and anything else in another "
+    "file";
+constexpr std::string_view kCannotWriteBack =
+    "whose name or import path has a double quote, a backslash or a control character, which the "
+    "registry cannot write back: correct or remove the entry";
 
-error::Error unwritable_entry(const std::filesystem::path& path, std::size_t line) {
-  return error::Error(fmt::format(
-      "{} holds an entry on line {} whose name or import path has a double quote, a backslash or "
-      "a control character, which the registry cannot write back: correct or remove the entry, "
-      "then run the command again",
-      files::quoted(path), line));
+error::Error refused_entry(const std::filesystem::path& path, std::size_t line,
+                           std::string_view why) {
+  return error::Error(fmt::format("{} holds an entry on line {} {}, then run the command again",
+                                  files::quoted(path), line, why));
 }
 
 }  // namespace
@@ -365,7 +364,7 @@ RegistryText parse_registry(std::string_view content) {
 }
 
 std::vector<RegistryEntry> read_registry(const std::filesystem::path& root,
-                                         std::optional<std::string_view> source) {
+                                         std::string_view source) {
   const error::Result<std::string> content = files::read_text(layout::registry_path(root, source));
   if (!content) return {};
   return parse_registry(*content).entries;
@@ -377,13 +376,12 @@ std::string module_description(const char* init_file) {
 }
 
 std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
-                                              std::optional<std::string_view> source) {
-  const std::string source_name = layout::source_or_detected(root, source);
-  std::vector<RegistryEntry> entries = read_registry(root, source_name);
+                                              std::string_view source) {
+  std::vector<RegistryEntry> entries = read_registry(root, source);
   std::vector<RegisteredModule> rows;
   rows.reserve(entries.size());
   // One path, rewritten for each module: many thousands of them cost no path object each.
-  const std::string modules_dir = layout::modules_dir(root, source_name).native() + '/';
+  const std::string modules_dir = layout::modules_dir(root, source).native() + '/';
   std::string init_file;
   for (RegistryEntry& entry : entries) {
     // The key names the module's directory; the import path is only shown. An absolute name
@@ -397,10 +395,8 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
 }
 
 error::Result<Registration> plan_registration(const std::filesystem::path& root,
-                                              std::string_view feature,
-                                              std::optional<std::string_view> source) {
-  const std::string source_name = layout::source_or_detected(root, source);
-  Registration plan{layout::registry_path(root, source_name), std::string(), false};
+                                              std::string_view feature, std::string_view source) {
+  Registration plan{layout::registry_path(root, source), std::string(), false};
   std::optional<std::string> current;  // the registry as it stands, when there is one
   if (files::exists(plan.path)) {
     // A registry that cannot be read is the user's to fix; rewriting it would lose it.
@@ -414,14 +410,15 @@ error::Result<Registration> plan_registration(const std::filesystem::path& root,
   std::vector<RegistryEntry> entries;
   if (current) {
     RegistryText read = parse_registry(*current);
-    if (read.stray_line != 0) return error::fail(stray_entry(plan.path, read.stray_line));
+    if (read.stray_line != 0)
+      return error::fail(refused_entry(plan.path, read.stray_line, kOutsideDictionary));
     if (read.unwritable_line != 0) {
-      return error::fail(unwritable_entry(plan.path, read.unwritable_line));
+      return error::fail(refused_entry(plan.path, read.unwritable_line, kCannotWriteBack));
     }
     entries = std::move(read.entries);
   }
   std::string key = naming::to_snake(feature);
-  std::string import_path = fmt::format("{}.modules.{}", source_name, key);
+  std::string import_path = fmt::format("{}.modules.{}", source, key);
   upsert(entries, {std::move(key), std::move(import_path)});
   plan.content = registry_content(entries);
   plan.unchanged = current && text::strip_trailing_newlines(*current) ==

@@ -61,7 +61,7 @@ RegistryText parse_registry(std::string_view text);
 /// The entries parse_registry finds in the project's registry file, for `list`: a missing or
 /// unreadable file gives none (registering a module reads the file itself, and fails then).
 std::vector<RegistryEntry> read_registry(const std::filesystem::path& root,
-                                         std::optional<std::string_view> source);
+                                         std::string_view source);
 
 /// The first line of the docstring of a module's __init__.py, trimmed; empty when there is
 /// none. The path is a plain C string so that listing many modules builds no path object each.
@@ -69,7 +69,7 @@ std::string module_description(const char* init_file);
 
 /// The rows of `list`, in registry file order.
 std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
-                                              std::optional<std::string_view> source);
+                                              std::string_view source);
 
 /// What registering a module writes, decided before a run writes anything.
 struct Registration {
@@ -85,9 +85,9 @@ struct Registration {
 /// and decides its text with the entry of the feature's snake form added (or updated). Fails
 /// when the registry holds an entry that the rewrite would lose (one outside its dictionary)
 /// or could not write back.
-[[nodiscard]] error::Result<Registration> plan_registration(
-    const std::filesystem::path& root, std::string_view feature,
-    std::optional<std::string_view> source);
+[[nodiscard]] error::Result<Registration> plan_registration(const std::filesystem::path& root,
+                                                            std::string_view feature,
+                                                            std::string_view source);
 
 /// Registers the module planned: rewrites the registry canonically when its text changes, or
 /// reports it skipped.

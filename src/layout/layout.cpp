@@ -82,18 +82,12 @@ error::Result<std::string> package_source_dir(const std::filesystem::path& root)
       name, files::quoted(root / kConfigFile)));
 }
 
-std::string source_or_detected(const std::filesystem::path& root,
-                               std::optional<std::string_view> source) {
-  return source ? std::string(*source) : source_dir_name(root);
-}
-
 std::filesystem::path modules_dir(const std::filesystem::path& root, std::string_view source) {
   return root / source / "modules";
 }
 
-std::filesystem::path registry_path(const std::filesystem::path& root,
-                                    std::optional<std::string_view> source) {
-  return modules_dir(root, source_or_detected(root, source)) / "__init__.py";
+std::filesystem::path registry_path(const std::filesystem::path& root, std::string_view source) {
+  return modules_dir(root, source) / "__init__.py";
 }
 
 error::Result<writers::GeneratedFile> write_config(files::ProjectRoot& project,

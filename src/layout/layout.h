@@ -27,21 +27,17 @@ std::string source_dir_name(const std::filesystem::path& root);
 /// configured name is no Python package name, which every generated import starts with.
 [[nodiscard]] error::Result<std::string> package_source_dir(const std::filesystem::path& root);
 
-/// The given source directory name when there is one (used unchanged), else source_dir_name.
-std::string source_or_detected(const std::filesystem::path& root,
-                               std::optional<std::string_view> source);
-
 /// root / source / "modules": the folder of the module registry and of every module package.
 std::filesystem::path modules_dir(const std::filesystem::path& root, std::string_view source);
 
-/// modules_dir / "__init__.py", the source being `source` when given.
-std::filesystem::path registry_path(const std::filesystem::path& root,
-                                    std::optional<std::string_view> source);
+/// modules_dir / "__init__.py": the module registry.
+std::filesystem::path registry_path(const std::filesystem::path& root, std::string_view source);
 
 /// Writes the configuration that names `source` the source directory, {"source_dir": source}
 /// pretty-printed (two-space indent, final "\n"), to the project's configuration file, always
 /// overwriting.
-error::Result<writers::GeneratedFile> write_config(files::ProjectRoot& project,
-                                                   std::string_view source, bool dry_run);
+[[nodiscard]] error::Result<writers::GeneratedFile> write_config(files::ProjectRoot& project,
+                                                                 std::string_view source,
+                                                                 bool dry_run);
 
 }  // namespace layout

@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,21 +17,6 @@
 #include "files/cleanup.h"
 #include "files/descriptor.h"
 #include "style/output.h"
-
-namespace {
-
-// A standard descriptor that is not open would be handed out by the next open(), and the
-// messages meant for that stream would land in a generated file. Parking /dev/null on it keeps
-// the number taken; writes to it are swallowed, as for a stream that is not open.
-void occupy_closed_standard_descriptors() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int null_fd = ::open("/dev/null", O_RDWR);
-    if (null_fd >= 0 && null_fd != fd) ::close(null_fd);
-  }
-}
-
-}  // namespace
 
 // A write of the program's own messages failed (not a closed pipe): the run's outcome is
 // unknown to its user, whatever the command did.
@@ -68,8 +52,8 @@ int main(int argc, char** argv) try {
   // whole, not kill the process halfway through a command.
   std::signal(SIGXFSZ, SIG_IGN);
   // An interrupted run must not leave the half-written copy of a file behind.
-  files::remove_temporary_file_on_termination_signals();
-  occupy_closed_standard_descriptors();
+  files::enable_cleanup_on_termination_signals();
+  files::occupy_closed_standard_descriptors();
   const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
   auto parsed = cli::parse_command_line(args, cli::program_name(argc > 0 ? argv[0] : ""));
   if (const auto* outcome = std::get_if<cli::ParserOutcome>(&parsed)) {

@@ -41,7 +41,7 @@ class ExpressionParser {
       : text_(text), pos_(pos), line_(line), open_line_(line), context_(context) {}
 
   // Evaluates the expression that starts after "{{" and consumes its closing "}}".
-  error::Result<std::string> evaluate() {
+  [[nodiscard]] error::Result<std::string> evaluate() {
     skip_blanks();
     auto value = primary();
     if (!value) return value;
@@ -68,7 +68,7 @@ class ExpressionParser {
   std::size_t line() const { return line_; }
 
  private:
-  error::Result<std::string> primary() {
+  [[nodiscard]] error::Result<std::string> primary() {
     if (at_end()) return unclosed();
     const char c = peek();
     if (c == '\'' || c == '"') return string_literal(c);
@@ -80,7 +80,7 @@ class ExpressionParser {
   }
 
   // A quoted literal without escapes: the templates only ever need single braces.
-  error::Result<std::string> string_literal(char quote) {
+  [[nodiscard]] error::Result<std::string> string_literal(char quote) {
     const std::size_t start_line = line_;
     ++pos_;
     std::string value;

@@ -25,7 +25,7 @@ class Context {
 /// Renders one template text: `{{ key }}`, `{{ key|tojson }}` and string literals such as
 /// `{{ '{' }}`. One final "\n" (then one "\r") of the text is dropped first. Undefined keys,
 /// block and comment tags, unknown filters and unclosed expressions are errors naming the line.
-error::Result<std::string> render_str(std::string_view text, const Context& context);
+[[nodiscard]] error::Result<std::string> render_str(std::string_view text, const Context& context);
 
 /// A value as a JSON string literal, with <, >, & and ' escaped as \u003c, \u003e, \u0026, \u0027.
 std::string tojson(std::string_view value);
@@ -36,14 +36,13 @@ std::string_view strip_template_suffix(std::string_view rendered_path);
 /// Renders every template of `group` into `root`, a directory of `project`, through
 /// writers::write_file, in byte order of the raw template paths, dropping the final ".j2" of
 /// each rendered path.
-error::Result<std::vector<writers::GeneratedFile>> render_tree(files::ProjectRoot& project,
-                                                               std::string_view group,
-                                                               const Context& context,
-                                                               const std::filesystem::path& root,
-                                                               bool force, bool dry_run);
+[[nodiscard]] error::Result<std::vector<writers::GeneratedFile>> render_tree(
+    files::ProjectRoot& project, std::string_view group, const Context& context,
+    const std::filesystem::path& root, bool force, bool dry_run);
 
 /// Renders the template `name` (as in the table, ".j2" included) of `group` into text.
-error::Result<std::string> render_template(std::string_view group, std::string_view name,
-                                           const Context& context);
+[[nodiscard]] error::Result<std::string> render_template(std::string_view group,
+                                                         std::string_view name,
+                                                         const Context& context);
 
 }  // namespace render

@@ -47,14 +47,16 @@ struct GeneratedFile {
                                                       bool dry_run);
 
 /// Appends the records of one generator step to those of the run, or hands its error on.
-error::Result<void> append(std::vector<GeneratedFile>& files,
-                           error::Result<std::vector<GeneratedFile>> step);
-error::Result<void> append(std::vector<GeneratedFile>& files, error::Result<GeneratedFile> step);
+[[nodiscard]] error::Result<void> append(std::vector<GeneratedFile>& files,
+                                         error::Result<std::vector<GeneratedFile>> step);
+[[nodiscard]] error::Result<void> append(std::vector<GeneratedFile>& files,
+                                         error::Result<GeneratedFile> step);
 
 /// Runs the generator steps in turn, appending the records of each, and stops at the first that
 /// fails (whose error it hands on): what the steps before it wrote stays written.
 template <typename... Steps>
-error::Result<void> append_in_turn(std::vector<GeneratedFile>& files, Steps&&... steps) {
+[[nodiscard]] error::Result<void> append_in_turn(std::vector<GeneratedFile>& files,
+                                                 Steps&&... steps) {
   error::Result<void> done;
   (void)(static_cast<bool>(done = append(files, steps())) && ...);
   return done;

@@ -1,12 +1,16 @@
 // Standard streams the program cannot write to: its own messages end with status 101 unless the
 // pipe's reader is gone or the stream is not open; the parser's texts keep the parser's status.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "files/descriptor.h"
 #include "support/process.h"
 
 namespace {
@@ -38,6 +42,22 @@ TEST(Output, UnusableStandardStreams) {
     EXPECT_EQ(run_brintle({"--help"}, options).status, 0);
     EXPECT_EQ(run_brintle({}, options).status, 2);
     EXPECT_EQ(run_brintle({"neww"}, options).status, 2);
+  }
+}
+
+// A standard descriptor that is not open stays taken while the program runs, so no file it opens
+// is handed that number, whichever of the three it is.
+TEST(Output, AClosedStandardDescriptorIsNotHandedOut) {
+  for (int closed = STDIN_FILENO; closed <= STDERR_FILENO; ++closed) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(closed);
+      files::occupy_closed_standard_descriptors();
+      _exit(::open("/dev/null", O_RDONLY) > STDERR_FILENO ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0) << "descriptor " << closed;
   }
 }
 

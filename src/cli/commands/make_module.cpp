@@ -1,17 +1,17 @@
+#include <fmt/core.h>
+
 #include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <fmt/core.h>
-
 #include "cli/cli.h"
 #include "files/files.h"
 #include "files/replace.h"
 #include "files/resolve.h"
 #include "generators/core.h"
-#include "generators/main.h"
+#include "generators/main_py.h"
 #include "generators/module.h"
 #include "generators/registry.h"
 #include "layout/layout.h"
@@ -59,7 +59,7 @@ error::Result<Messages> run_make_module(MakeModule command) {
       [&] {
         return generators::registry::register_module(project, std::move(*registration), dry_run);
       },
-      [&] { return generators::main::sync_main(project, source, dry_run); });
+      [&] { return generators::main_py::sync_main(project, source, dry_run); });
   if (!done) return error::pass(done);
 
   Messages messages = writers::report(files, command.dry_run);

@@ -33,7 +33,7 @@ fs::path project_directory(const fs::path& base, std::string_view name) {
 
 /// Refuses to scaffold over something: a target that exists must be a directory, and an empty
 /// one unless `force` is on. Runs in a dry run too, so the preview fails the way the run would.
-error::Result<void> check_target(const fs::path& target, bool force) {
+[[nodiscard]] error::Result<void> check_target(const fs::path& target, bool force) {
   if (!files::exists(target)) return {};
   error::Result<bool> occupied = files::has_entry(target);
   if (!occupied) return error::pass(occupied);

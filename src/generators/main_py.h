@@ -10,7 +10,7 @@
 #include "writers/writers.h"
 
 // The edit of the application entry `<source>/main.py` that mounts every registered module.
-namespace generators::main {
+namespace generators::main_py {
 
 /// The five lines inserted after the application line.
 inline constexpr std::array<std::string_view, 5> kAutoMountBlock = {
@@ -28,8 +28,8 @@ std::optional<std::string> insert_auto_mount(std::string_view text, std::string_
 
 /// Brings <root>/<source>/main.py in the project in step: adds the imports and the auto-mount
 /// block once.
-error::Result<writers::GeneratedFile> sync_main(files::ProjectRoot& project,
-                                                std::optional<std::string_view> source,
-                                                bool dry_run);
+[[nodiscard]] error::Result<writers::GeneratedFile> sync_main(files::ProjectRoot& project,
+                                                              std::string_view source,
+                                                              bool dry_run);
 
-}  // namespace generators::main
+}  // namespace generators::main_py

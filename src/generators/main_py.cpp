@@ -1,4 +1,6 @@
-#include "generators/main.h"
+#include "generators/main_py.h"
+
+#include <fmt/core.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -7,15 +9,13 @@
 #include <utility>
 #include <vector>
 
-#include <fmt/core.h>
-
 #include "files/files.h"
 #include "files/resolve.h"
 #include "generators/registry.h"
 #include "layout/layout.h"
 #include "text/text.h"
 
-namespace generators::main {
+namespace generators::main_py {
 
 namespace {
 
@@ -226,16 +226,13 @@ void add_importlib(std::vector<Group>& groups) {
 // Beside the project's own imports when there are any, else as a group of its own at the end.
 void add_registry_import(std::vector<Group>& groups, const std::string& registry_import,
                          const std::string& package_prefix) {
-  const auto in_package = [&](const std::string& line) {
-    return line.starts_with(package_prefix);
-  };
+  const auto in_package = [&](const std::string& line) { return line.starts_with(package_prefix); };
   for (Group& group : groups) {
     const auto run_start = std::ranges::find_if(group, in_package);
     if (run_start == group.end()) continue;
     const auto run_end = std::find_if_not(run_start, group.end(), in_package);
-    const auto at = std::find_if(run_start, run_end, [&](const std::string& line) {
-      return line >= registry_import;
-    });
+    const auto at = std::find_if(run_start, run_end,
+                                 [&](const std::string& line) { return line >= registry_import; });
     group.insert(at, registry_import);
     return;
   }
@@ -349,18 +346,16 @@ std::optional<std::string> insert_auto_mount(std::string_view text, std::string_
 }
 
 error::Result<writers::GeneratedFile> sync_main(files::ProjectRoot& project,
-                                                std::optional<std::string_view> source,
-                                                bool dry_run) {
+                                                std::string_view source, bool dry_run) {
   const std::filesystem::path& root = project.path();
-  const std::string source_dir = layout::source_or_detected(root, source);
-  const std::filesystem::path path = root / source_dir / "main.py";
+  const std::filesystem::path path = root / source / "main.py";
   if (!files::exists(path)) return writers::GeneratedFile{path, "", writers::WriteStatus::Skipped};
 
   error::Result<std::string> text = files::read_text(path);
   if (!text) return error::pass(text);
-  std::optional<std::string> edited = insert_auto_mount(*text, source_dir);
+  std::optional<std::string> edited = insert_auto_mount(*text, source);
   if (!edited) return writers::GeneratedFile{path, std::move(*text), writers::WriteStatus::Skipped};
   return writers::write_file(project, path, *edited, /*force=*/true, dry_run);
 }
 
-}  // namespace generators::main
+}  // namespace generators::main_py
