@@ -37,19 +37,23 @@ class Error {
 /// The system's text for an errno value, as the error chain shows it.
 std::string os_error_text(int errnum);
 
+/// The result of whatever can fail. An alias takes no [[nodiscard]]: each function that returns
+/// one, and each type that carries one, is marked instead.
 template <typename T>
 using Result = std::expected<T, Error>;
 
 /// Shorthand for returning an error from a function that returns a Result.
-inline std::unexpected<Error> fail(Error error) { return std::unexpected(std::move(error)); }
-inline std::unexpected<Error> fail(std::string message) {
+[[nodiscard]] inline std::unexpected<Error> fail(Error error) {
+  return std::unexpected(std::move(error));
+}
+[[nodiscard]] inline std::unexpected<Error> fail(std::string message) {
   return std::unexpected(Error(std::move(message)));
 }
 
 /// Passes a failed result's error on unchanged, whatever the result's value:
 /// `if (!read) return error::pass(read);`
 template <typename T>
-std::unexpected<Error> pass(const Result<T>& failed) {
+[[nodiscard]] std::unexpected<Error> pass(const Result<T>& failed) {
   return std::unexpected(failed.error());
 }
 

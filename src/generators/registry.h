@@ -72,7 +72,7 @@ std::vector<RegisteredModule> list_registered(const std::filesystem::path& root,
                                               std::string_view source);
 
 /// What registering a module writes, decided before a run writes anything.
-struct Registration {
+struct [[nodiscard]] Registration {
   std::filesystem::path path;
   /// The registry's new, canonical text; or why the registry there cannot be read, which fails
   /// the registration when its turn comes.
