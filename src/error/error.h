@@ -49,6 +49,10 @@ using Result = std::expected<T, Error>;
 [[nodiscard]] inline std::unexpected<Error> fail(std::string message) {
   return std::unexpected(Error(std::move(message)));
 }
+/// The same for a failed system call, by its errno value: `return error::fail_os(errno);`
+[[nodiscard]] inline std::unexpected<Error> fail_os(int errnum) {
+  return fail(Error::from_errno(errnum));
+}
 
 /// Passes a failed result's error on unchanged, whatever the result's value:
 /// `if (!read) return error::pass(read);`

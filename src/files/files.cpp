@@ -47,7 +47,7 @@ std::string_view kind_of(mode_t mode) {
     }
     const ssize_t count =
         retry_on_eintr([&] { return ::read(fd, data.data() + size, data.size() - size); });
-    if (count < 0) return error::fail(error::Error::from_errno(errno));
+    if (count < 0) return error::fail_os(errno);
     if (count == 0) break;
     size += static_cast<std::size_t>(count);
     // A regular file comes back short only at its end: the read that would find nothing more
@@ -71,7 +71,7 @@ bool same_file(const struct stat& a, const struct stat& b) {
 // was opened.
 [[nodiscard]] error::Result<int> open_for_reading(const char* path, struct stat& info) {
   struct stat looked_at;
-  if (::stat(path, &looked_at) != 0) return error::fail(error::Error::from_errno(errno));
+  if (::stat(path, &looked_at) != 0) return error::fail_os(errno);
   const bool directory = S_ISDIR(looked_at.st_mode);
   if (!S_ISREG(looked_at.st_mode) && !directory) {
     return error::fail(not_regular_file(path, looked_at.st_mode));
@@ -80,7 +80,7 @@ bool same_file(const struct stat& a, const struct stat& b) {
   // writer, and a device swapped for a directory is not opened at all.
   const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (directory ? O_DIRECTORY : 0);
   const int fd = ::open(path, flags);
-  if (fd < 0) return error::fail(error::Error::from_errno(errno));
+  if (fd < 0) return error::fail_os(errno);
   if (::fstat(fd, &info) == 0 && same_file(info, looked_at)) return fd;
   ::close(fd);
   return error::fail(fmt::format("{} changed while it was opened", quoted(path)));
@@ -138,7 +138,7 @@ bool is_missing(const std::filesystem::path& path) {
 
 error::Result<bool> has_entry(const std::filesystem::path& directory) {
   DIR* stream = ::opendir(directory.c_str());
-  if (stream == nullptr) return error::fail(error::Error::from_errno(errno));
+  if (stream == nullptr) return error::fail_os(errno);
   bool found = false;
   while (true) {
     errno = 0;
@@ -183,7 +183,7 @@ void occupy_closed_standard_descriptors() {
 error::Result<void> write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = retry_on_eintr([&] { return ::write(fd, bytes.data(), bytes.size()); });
-    if (written < 0) return error::fail(error::Error::from_errno(errno));
+    if (written < 0) return error::fail_os(errno);
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return {};

@@ -51,15 +51,9 @@ struct Existing {
   struct stat info {};
 };
 
-std::unexpected<error::Error> failed(int errnum) {
-  return error::fail(error::Error::from_errno(errnum));
-}
-
-std::unexpected<error::Error> last_call_failed() { return failed(errno); }
-
 // Closes `fd`; Linux has released the descriptor even after EINTR.
 [[nodiscard]] error::Result<void> close_checked(int fd) {
-  if (::close(fd) != 0 && errno != EINTR) return last_call_failed();
+  if (::close(fd) != 0 && errno != EINTR) return error::fail_os(errno);
   return {};
 }
 
@@ -128,9 +122,9 @@ fs::path shown_beside(const WriteTarget& target, const std::string& name) {
       mark_pending_temporary_file(folder, temp.name);
       return temp;
     }
-    if (errno != EEXIST) return last_call_failed();
+    if (errno != EEXIST) return error::fail_os(errno);
   }
-  return failed(EEXIST);
+  return error::fail_os(EEXIST);
 }
 
 void discard(const TempFile& temp) {
@@ -171,18 +165,18 @@ bool link_unnamed(int fd, int folder, const std::string& name) {
     // Keep at least the group, if this process is allowed to choose it.
     (void)!::fchown(fd, static_cast<uid_t>(-1), replaced.st_gid);
   }
-  if (::fchmod(fd, replaced.st_mode & 0777) != 0) return last_call_failed();
+  if (::fchmod(fd, replaced.st_mode & 0777) != 0) return error::fail_os(errno);
   return {};
 }
 
 // The value of one extended attribute.
 [[nodiscard]] error::Result<std::string> attribute_value(int fd, const char* name) {
   const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
-  if (size < 0) return failed(errno);
+  if (size < 0) return error::fail_os(errno);
   std::string value(static_cast<std::size_t>(size), '\0');
   // ERANGE when the value grew in between: the copy is then refused rather than cut short.
   const ssize_t length = ::fgetxattr(fd, name, value.data(), value.size());
-  if (length < 0) return failed(errno);
+  if (length < 0) return error::fail_os(errno);
   value.resize(static_cast<std::size_t>(length));
   return value;
 }
@@ -192,17 +186,17 @@ bool link_unnamed(int fd, int folder, const std::string& name) {
 // decides some of them. A file system without extended attributes has none to copy.
 [[nodiscard]] error::Result<void> copy_extended_attributes(int from, int to) {
   ssize_t size = ::flistxattr(from, nullptr, 0);
-  if (size < 0) return errno == ENOTSUP ? error::Result<void>() : last_call_failed();
+  if (size < 0) return errno == ENOTSUP ? error::Result<void>() : error::fail_os(errno);
   std::string names(static_cast<std::size_t>(size), '\0');
   if (size > 0 && (size = ::flistxattr(from, names.data(), names.size())) < 0) {
-    return last_call_failed();
+    return error::fail_os(errno);
   }
   names.resize(static_cast<std::size_t>(size));
   for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
     const char* name = names.c_str() + at;
     error::Result<std::string> value = attribute_value(from, name);
     if (!value) return error::pass(value);
-    if (::fsetxattr(to, name, value->data(), value->size(), 0) != 0) return last_call_failed();
+    if (::fsetxattr(to, name, value->data(), value->size(), 0) != 0) return error::fail_os(errno);
   }
   return {};
 }
@@ -223,7 +217,7 @@ bool link_unnamed(int fd, int folder, const std::string& name) {
   }
   if (filled) filled = write_all(fd, data);
   if (filled && like != nullptr && ::fsync(fd) != 0 && errno != EINVAL) {
-    filled = last_call_failed();
+    filled = error::fail_os(errno);
   }
   return filled;
 }
@@ -248,7 +242,7 @@ enum class Naming { New, Over };
   }
   const int errnum = rename_into_place(*temp, name, naming == Naming::Over);
   if (errnum == EEXIST && naming == Naming::New) return false;
-  if (errnum != 0) return failed(errnum);
+  if (errnum != 0) return error::fail_os(errnum);
   return true;
 }
 
@@ -279,7 +273,7 @@ std::optional<error::Result<bool>> name_over(int fd, int folder, const std::stri
     mark_pending_temporary_file(folder, naming);
   }
   if (const int errnum = rename_into_place(TempFile{-1, folder, naming}, name, /*over=*/true)) {
-    return failed(errnum);
+    return error::fail_os(errnum);
   }
   return true;
 }
@@ -319,7 +313,7 @@ bool calls_for_writing_in_place(int errnum) {
   for (off_t at = 0; !bytes.empty();) {
     const ssize_t written =
         retry_on_eintr([&] { return ::pwrite(fd, bytes.data(), bytes.size(), at); });
-    if (written < 0) return last_call_failed();
+    if (written < 0) return error::fail_os(errno);
     bytes.remove_prefix(static_cast<std::size_t>(written));
     at += written;
   }
@@ -333,7 +327,7 @@ bool calls_for_writing_in_place(int errnum) {
     const ssize_t count = retry_on_eintr([&] {
       return ::pread(fd, bytes.data() + at, bytes.size() - at, static_cast<off_t>(at));
     });
-    if (count < 0) return failed(errno);
+    if (count < 0) return error::fail_os(errno);
     if (count == 0) return bytes.substr(0, at);
     at += static_cast<std::size_t>(count);
   }
@@ -376,7 +370,7 @@ void sync_folder(int folder) {
                                                                          std::string_view bytes) {
   std::string copy = old_bytes_copy(target.name);
   error::Result<bool> kept = write_whole(target.folder, copy, bytes, &file, Naming::New);
-  if (kept && !*kept) kept = failed(EEXIST);  // a copy made since it was looked for
+  if (kept && !*kept) kept = error::fail_os(EEXIST);  // a copy made since it was looked for
   if (!kept) {
     if (calls_for_writing_in_place(kept.error().os_error())) return std::nullopt;
     return error::fail(cannot_keep_old_bytes(target, std::move(kept).error()));
@@ -392,11 +386,11 @@ void sync_folder(int folder) {
   const auto new_size = static_cast<off_t>(data.size());
   if (new_size > old_size && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, new_size) != 0 &&
       errno != EOPNOTSUPP) {
-    return last_call_failed();
+    return error::fail_os(errno);
   }
   error::Result<void> written = pwrite_all(fd, data);
-  if (written && ::ftruncate(fd, new_size) != 0) written = last_call_failed();
-  if (written && ::fsync(fd) != 0 && errno != EINVAL) written = last_call_failed();
+  if (written && ::ftruncate(fd, new_size) != 0) written = error::fail_os(errno);
+  if (written && ::fsync(fd) != 0 && errno != EINVAL) written = error::fail_os(errno);
   return written;
 }
 
@@ -434,7 +428,7 @@ void sync_folder(int folder) {
   if (file.fd < 0 && errno == EACCES) {
     file.fd = ::openat(target.folder, target.name.c_str(), O_WRONLY | kFlags);
   }
-  if (file.fd < 0) return last_call_failed();
+  if (file.fd < 0) return error::fail_os(errno);
   if (::fstat(file.fd, &file.info) != 0) {
     error::Error error = error::Error::from_errno(errno);
     ::close(file.fd);
@@ -474,13 +468,13 @@ void sync_folder(int folder) {
 error::Result<bool> create_file(const WriteTarget& target, std::string_view data) {
   if (target.outside) return error::fail(*target.outside);
   // A link at its end leads into a folder that is missing.
-  if (target.folder < 0) return failed(ENOENT);
+  if (target.folder < 0) return error::fail_os(ENOENT);
   return write_whole(target.folder, target.name, data, /*like=*/nullptr, Naming::New);
 }
 
 error::Result<void> replace_file(const WriteTarget& target, std::string_view data) {
-  if (!target.info) return failed(ENOENT);
-  if (S_ISDIR(target.info->st_mode)) return failed(EISDIR);
+  if (!target.info) return error::fail_os(ENOENT);
+  if (S_ISDIR(target.info->st_mode)) return error::fail_os(EISDIR);
   // Refused before it is opened: opening a device can do things of its own.
   if (!S_ISREG(target.info->st_mode)) {
     return error::fail(not_regular_file(target.path, target.info->st_mode));

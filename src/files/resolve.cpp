@@ -27,10 +27,6 @@ constexpr int kMaxLinkHops = 40;
 // links, so a path of PATH_MAX bytes is done long before.
 constexpr int kMaxResolveRounds = PATH_MAX;
 
-std::unexpected<error::Error> failed(int errnum) {
-  return error::fail(error::Error::from_errno(errnum));
-}
-
 // The path once the symbolic links at its end are followed, a relative link from the directory
 // that holds it.
 [[nodiscard]] error::Result<fs::path> follow_end_links(fs::path current) {
@@ -42,7 +38,7 @@ std::unexpected<error::Error> failed(int errnum) {
     if (error) return error::fail(error::Error::from_error_code(error));
     current = next.is_absolute() ? std::move(next) : current.parent_path() / next;
   }
-  return failed(ELOOP);
+  return error::fail_os(ELOOP);
 }
 
 // `path` with every symbolic link on it followed, absolute; the part of it that does not exist
@@ -63,12 +59,12 @@ std::unexpected<error::Error> failed(int errnum) {
     const int errnum = errno;
     // Not there yet: where its directory leads, and its name. "." has no name to take off: the
     // current directory itself is gone.
-    if (errnum != ENOENT || !at.has_relative_path() || at == ".") return failed(errnum);
+    if (errnum != ENOENT || !at.has_relative_path() || at == ".") return error::fail_os(errnum);
     missing = missing.empty() ? at.filename() : at.filename() / missing;
     path = at.parent_path();
     if (path.empty()) path = ".";
   }
-  return failed(ELOOP);
+  return error::fail_os(ELOOP);
 }
 
 // The names that lead down from `root` to `path`, or none when the path was not joined from the
@@ -145,8 +141,8 @@ std::optional<std::string> folder_path(int fd) {
 [[nodiscard]] error::Result<fs::path> link_text(int folder, const std::string& name) {
   std::string text(PATH_MAX, '\0');
   const ssize_t length = ::readlinkat(folder, name.c_str(), text.data(), text.size());
-  if (length < 0) return failed(errno);
-  if (static_cast<std::size_t>(length) == text.size()) return failed(ENAMETOOLONG);
+  if (length < 0) return error::fail_os(errno);
+  if (static_cast<std::size_t>(length) == text.size()) return error::fail_os(ENAMETOOLONG);
   text.resize(static_cast<std::size_t>(length));
   return fs::path(std::move(text));
 }
@@ -158,14 +154,14 @@ error::Result<void> create_dir_all(const fs::path& dir) {
   int errnum = errno;
   if (errnum == ENOENT) {
     const fs::path parent = dir.parent_path();
-    if (parent.empty() || parent == dir) return failed(errnum);
+    if (parent.empty() || parent == dir) return error::fail_os(errnum);
     if (error::Result<void> made = create_dir_all(parent); !made) return made;
     if (::mkdir(dir.c_str(), 0777) == 0) return {};
     errnum = errno;
   }
   if (files::is_directory(dir)) return {};
   // Something other than a directory already stands where one is needed.
-  return failed(errnum == EEXIST ? ENOTDIR : errnum);
+  return error::fail_os(errnum == EEXIST ? ENOTDIR : errnum);
 }
 
 ProjectRoot::ProjectRoot(fs::path root) : root_(std::move(root)) {}
@@ -200,7 +196,7 @@ error::Result<int> ProjectRoot::root_handle(bool make) {
   }
   if (fd < 0) {
     if (!make && (errno == ENOENT || errno == ENOTDIR)) return -1;
-    return failed(errno);
+    return error::fail_os(errno);
   }
   handles_.push_back(fd);
   return root_fd_ = fd;
@@ -271,7 +267,7 @@ error::Result<ProjectRoot::Reached> ProjectRoot::step(int parent,
     if (::mkdirat(parent, name.c_str(), 0777) == 0) {
       made = true;
     } else if (errno != EEXIST) {
-      return failed(errno);
+      return error::fail_os(errno);
     }
     fd = open_below(parent, name);
     errnum = errno;
@@ -282,7 +278,7 @@ error::Result<ProjectRoot::Reached> ProjectRoot::step(int parent,
   struct stat info;
   if (errnum != ENOTDIR || ::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISLNK(info.st_mode)) {
-    return failed(errnum);
+    return error::fail_os(errnum);
   }
   return through_link(parent, names);
 }
@@ -302,7 +298,7 @@ error::Result<ProjectRoot::Reached> ProjectRoot::through_link(int parent,
   error::Result<Reached> target = folder(**beneath, /*make=*/false);
   if (!target || target->outside) return target;
   // A link that leads nowhere stands where a folder is needed.
-  if (target->fd < 0) return failed(ENOTDIR);
+  if (target->fd < 0) return error::fail_os(ENOTDIR);
   folders_[joined(names)] = {target->fd, false};
   return Reached{target->fd, false, std::nullopt};
 }
@@ -313,7 +309,7 @@ error::Result<ProjectRoot::Reached> ProjectRoot::through_link(int parent,
 // then reached from the root's handle by them.
 error::Result<std::optional<std::vector<std::string>>> ProjectRoot::link_beneath(
     int parent, fs::path target, const fs::path& level, fs::path& leads_to) {
-  if (++link_hops_ > kMaxLinkHops) return failed(ELOOP);
+  if (++link_hops_ > kMaxLinkHops) return error::fail_os(ELOOP);
   if (target.is_relative()) {
     std::optional<std::string> base = folder_path(parent);
     if (!base) {
