@@ -1,7 +1,5 @@
 #include "generators/main_py.h"
 
-#include <fmt/core.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <iterator>
@@ -9,10 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include <fmt/core.h>
+
 #include "files/files.h"
 #include "files/resolve.h"
 #include "generators/registry.h"
-#include "layout/layout.h"
 #include "text/text.h"
 
 namespace generators::main_py {
@@ -176,10 +175,6 @@ ImportHeader scan_import_header(const Lines& lines, std::size_t start) {
   return header;
 }
 
-bool continues_identifier(char c) {
-  return static_cast<unsigned char>(c) >= 0x80 || c == '_' || text::is_ascii_alphanumeric(c);
-}
-
 // Whether the line begins with `import_line` and binds `name` with it: the import binds its
 // own first name unless "as" renames it. "import importlib.util" and "from src.modules import
 // modules, other" bind the name; "import importlib_metadata" and "import importlib as il" do
@@ -187,17 +182,17 @@ bool continues_identifier(char c) {
 bool binds_name(std::string_view line, std::string_view import_line, std::string_view name) {
   if (!line.starts_with(import_line)) return false;
   std::string_view rest = line.substr(import_line.size());
-  if (!rest.empty() && continues_identifier(rest.front())) return false;
-  while (!rest.empty() && (rest.front() == '.' || continues_identifier(rest.front()))) {
+  if (!rest.empty() && text::continues_identifier(rest.front())) return false;
+  while (!rest.empty() && (rest.front() == '.' || text::continues_identifier(rest.front()))) {
     rest.remove_prefix(1);
   }
   rest = text::trim_start(rest);
   const bool renamed =
-      rest.starts_with("as") && (rest.size() == 2 || !continues_identifier(rest[2]));
+      rest.starts_with("as") && (rest.size() == 2 || !text::continues_identifier(rest[2]));
   if (!renamed) return true;
   rest = text::trim_start(rest.substr(2));
   std::size_t length = 0;
-  while (length < rest.size() && continues_identifier(rest[length])) ++length;
+  while (length < rest.size() && text::continues_identifier(rest[length])) ++length;
   return rest.substr(0, length) == name;
 }
 

@@ -28,14 +28,12 @@ bool stays_inside_project(std::string_view name) {
 }
 
 // The generated imports start with the source directory's name ("from src.core ..."), so it
-// must be a Python package name: letters, digits and "_", not starting with a digit, and no
-// keyword. A byte beyond ASCII counts as a letter: Python takes most letters of other scripts.
+// must be a Python package name: identifier characters, not starting with a digit, and no
+// keyword.
 bool names_a_package(std::string_view name) {
   if (name.empty() || (name.front() >= '0' && name.front() <= '9')) return false;
   if (naming::is_python_keyword(name)) return false;
-  return std::ranges::all_of(name, [](char c) {
-    return static_cast<unsigned char>(c) >= 0x80 || text::is_ascii_alphanumeric(c) || c == '_';
-  });
+  return std::ranges::all_of(name, text::continues_identifier);
 }
 
 // A configuration holds one short key; a file far larger than any real one (a link to a huge

@@ -16,6 +16,13 @@ constexpr bool is_ascii_alphanumeric(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
+/// Whether the byte may stand in a Python identifier after its first character: an ASCII
+/// letter, digit or "_", or any byte of a character beyond ASCII (Python takes most letters of
+/// other scripts).
+constexpr bool continues_identifier(char c) {
+  return static_cast<unsigned char>(c) >= 0x80 || c == '_' || is_ascii_alphanumeric(c);
+}
+
 /// Whether the code point has the Unicode White_Space property.
 bool is_white_space(char32_t c);
 
