@@ -7,7 +7,7 @@
 
 #include <fmt/core.h>
 
-#include "files/replace.h"
+#include "files/resolve.h"
 #include "style/output.h"
 #include "style/style.h"
 #include "text/text.h"

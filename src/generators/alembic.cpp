@@ -7,7 +7,6 @@
 #include <fmt/core.h>
 
 #include "files/resolve.h"
-#include "layout/layout.h"
 #include "render/render.h"
 
 namespace generators::alembic {

@@ -4,7 +4,6 @@
 
 #include "files/files.h"
 #include "files/resolve.h"
-#include "layout/layout.h"
 #include "render/render.h"
 #include "text/text.h"
 

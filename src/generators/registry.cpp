@@ -410,8 +410,9 @@ error::Result<Registration> plan_registration(const std::filesystem::path& root,
   std::vector<RegistryEntry> entries;
   if (current) {
     RegistryText read = parse_registry(*current);
-    if (read.stray_line != 0)
+    if (read.stray_line != 0) {
       return error::fail(refused_entry(plan.path, read.stray_line, kOutsideDictionary));
+    }
     if (read.unwritable_line != 0) {
       return error::fail(refused_entry(plan.path, read.unwritable_line, kCannotWriteBack));
     }

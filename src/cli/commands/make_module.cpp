@@ -1,10 +1,10 @@
-#include <fmt/core.h>
-
 #include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <fmt/core.h>
 
 #include "cli/cli.h"
 #include "files/files.h"
